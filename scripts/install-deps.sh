@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building (and, with --test, testing) needs and that
+# this machine lacks. A machine that has everything is left alone, so repeated runs are fast.
+set -euo pipefail
+
+build_packages=(
+    cmake ninja-build g++ pkg-config make
+    qt6-base-dev qt6-websockets-dev qt6-httpserver-dev libqt6sql6-sqlite
+    qcoro-qt6-dev libboost-json1.81-dev libpcre2-dev libicu-dev libsecret-1-dev libwslay-dev
+    googletest libbenchmark-dev
+)
+test_packages=(xvfb xauth dbus dbus-x11 gnome-keyring libsecret-tools git)
+
+wanted=("${build_packages[@]}")
+if [[ "${1:-}" == "--test" ]]; then
+    wanted+=("${test_packages[@]}")
+fi
+# npm comes with the machine's Node.js when there is one; Debian's otherwise.
+if ! command -v npm >/dev/null 2>&1; then
+    wanted+=(npm)
+fi
+
+missing=()
+for package in "${wanted[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+    [[ "$status" == "install ok installed" ]] || missing+=("$package")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+echo "Installing missing packages: ${missing[*]}"
+sudo=()
+[[ $(id -u) -eq 0 ]] || sudo=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QCoroTask>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <optional>
+
+namespace orvane::test {
+
+// Runs the event loop until `task` finishes and returns its value or rethrows its error.
+// A task still running after `limit` aborts the test run: a watchdog, never a hang.
+template <typename T>
+T awaitTask(QCoro::Task<T> task, std::chrono::milliseconds limit = std::chrono::seconds(30))
+{
+    QEventLoop loop;
+    std::optional<T> value;
+    std::exception_ptr error;
+    bool finished = false;
+    // Named, so the closure the coroutine refers to outlives it.
+    auto runner = [&]() -> QCoro::Task<void> {
+        try {
+            value.emplace(co_await std::move(task));
+        } catch (...) {
+            error = std::current_exception();
+        }
+        finished = true;
+        loop.quit();
+    };
+    auto running = runner();
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [limit] {
+        std::fprintf(stderr, "watchdog: an awaited task did not finish within %lld ms\n",
+                     static_cast<long long>(limit.count()));
+        std::abort();
+    });
+    watchdog.start(limit);
+    if (!finished)
+        loop.exec();
+    if (error)
+        std::rethrow_exception(error);
+    return std::move(*value);
+}
+
+inline void awaitTask(QCoro::Task<void> task, std::chrono::milliseconds limit = std::chrono::seconds(30))
+{
+    auto wrapped = [](QCoro::Task<void> inner) -> QCoro::Task<bool> {
+        co_await std::move(inner);
+        co_return true;
+    };
+    awaitTask(wrapped(std::move(task)), limit);
+}
+
+} // namespace orvane::test
