@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "model/records.h"
+
+// Summaries of a workspace's git working tree, from short runs of /usr/bin/git.
+// Blocking: call from a worker thread, never the GUI thread.
+namespace orvane::GitInspector {
+
+// Nothing when the path does not exist or is not inside a git work tree.
+std::optional<GitView> summary(const std::string &path);
+
+struct NumstatTotals {
+    std::int64_t files = 0;
+    std::int64_t additions = 0;
+    std::int64_t deletions = 0;
+    friend bool operator==(const NumstatTotals &, const NumstatTotals &) = default;
+};
+
+// Sums a `git diff --numstat` listing; binary files count as files with 0 lines.
+NumstatTotals parseNumstat(std::string_view output);
+
+} // namespace orvane::GitInspector
