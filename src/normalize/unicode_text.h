@@ -10,6 +10,8 @@ namespace orvane::UnicodeText {
 // Invalid sequences become U+FFFD.
 std::string toValidUtf8(std::string_view bytes);
 
+bool isValidUtf8(std::string_view bytes);
+
 // Number of user-perceived characters (extended grapheme clusters).
 std::size_t graphemeCount(std::string_view utf8);
 

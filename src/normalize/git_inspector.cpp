@@ -1,0 +1,163 @@
+#include "normalize/git_inspector.h"
+
+#include <algorithm>
+#include <charconv>
+#include <filesystem>
+#include <vector>
+
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStringList>
+
+#include "normalize/unicode_text.h"
+
+namespace orvane::GitInspector {
+
+namespace {
+
+const QString gitExecutable = QStringLiteral("/usr/bin/git");
+
+// All runs of one summary share this bound, so a git that hangs (a stale lock, a network
+// file system) holds the refresh at most this long.
+constexpr std::chrono::seconds summaryTimeLimit{15};
+
+// The standard output of a git run, or nothing if git could not start, failed, ran out of
+// time or wrote something other than UTF-8. The pipe is drained while git runs.
+std::optional<std::string> run(const QStringList &arguments, const QDeadlineTimer &deadline)
+{
+    QProcess git;
+    git.setProgram(gitExecutable);
+    git.setArguments(arguments);
+    git.setStandardInputFile(QProcess::nullDevice());
+    git.setStandardErrorFile(QProcess::nullDevice());
+    // Polling must not take the index lock the user's own git commands need.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("GIT_OPTIONAL_LOCKS"), QStringLiteral("0"));
+    git.setProcessEnvironment(environment);
+
+    // QProcess keeps reading the pipe into its buffer while it waits, so a large output
+    // cannot stall git.
+    git.start(QIODevice::ReadOnly);
+    if (!git.waitForFinished(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())))) {
+        if (git.state() != QProcess::NotRunning) {
+            git.kill();
+            git.waitForFinished(-1);
+        }
+        return std::nullopt;
+    }
+    const QByteArray output = git.readAllStandardOutput();
+    if (git.exitStatus() != QProcess::NormalExit || git.exitCode() != 0)
+        return std::nullopt;
+    std::string text(output.constData(), static_cast<std::size_t>(output.size()));
+    if (!UnicodeText::isValidUtf8(text))
+        return std::nullopt;
+    return text;
+}
+
+std::string_view trimmed(std::string_view text)
+{
+    constexpr std::string_view space = " \t\n\r\v\f";
+    const auto first = text.find_first_not_of(space);
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(space) - first + 1);
+}
+
+std::optional<std::string> trimmedNonEmpty(const std::optional<std::string> &output)
+{
+    if (!output)
+        return std::nullopt;
+    const std::string_view value = trimmed(*output);
+    if (value.empty())
+        return std::nullopt;
+    return std::string(value);
+}
+
+std::vector<std::string_view> nonEmptyLines(std::string_view text)
+{
+    std::vector<std::string_view> lines;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const auto end = std::min(text.find('\n', start), text.size());
+        if (end > start)
+            lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::int64_t parsedCount(std::string_view field)
+{
+    std::int64_t value = 0;
+    const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), value);
+    return error == std::errc() && end == field.data() + field.size() ? value : 0;
+}
+
+std::int64_t saturatingAdd(std::int64_t a, std::int64_t b)
+{
+    std::int64_t sum = 0;
+    if (__builtin_add_overflow(a, b, &sum))
+        return b > 0 ? INT64_MAX : INT64_MIN;
+    return sum;
+}
+
+} // namespace
+
+NumstatTotals parseNumstat(std::string_view output)
+{
+    NumstatTotals totals;
+    for (const std::string_view line : nonEmptyLines(output)) {
+        // Only the first two non-empty tab-separated fields matter; the rest is the file name.
+        std::string_view fields[2];
+        std::size_t found = 0;
+        std::size_t start = 0;
+        while (found < 2 && start <= line.size()) {
+            const auto end = std::min(line.find('\t', start), line.size());
+            if (end > start)
+                fields[found++] = line.substr(start, end - start);
+            start = end + 1;
+        }
+        if (found < 2)
+            continue;
+        ++totals.files;
+        totals.additions = saturatingAdd(totals.additions, parsedCount(fields[0]));
+        totals.deletions = saturatingAdd(totals.deletions, parsedCount(fields[1]));
+    }
+    return totals;
+}
+
+std::optional<GitView> summary(const std::string &path)
+{
+    std::error_code error;
+    if (path.empty() || !std::filesystem::exists(path, error))
+        return std::nullopt;
+
+    const QDeadlineTimer deadline(summaryTimeLimit);
+    const QString where = QString::fromStdString(path);
+    const auto git = [&](std::initializer_list<QString> command) {
+        QStringList arguments{QStringLiteral("-C"), where};
+        arguments.append(QStringList(command));
+        return run(arguments, deadline);
+    };
+
+    const auto inside = git({QStringLiteral("rev-parse"), QStringLiteral("--is-inside-work-tree")});
+    if (!inside || trimmed(*inside) != "true")
+        return std::nullopt;
+
+    GitView view;
+    view.branch = trimmedNonEmpty(git({QStringLiteral("branch"), QStringLiteral("--show-current")}));
+    view.commit = trimmedNonEmpty(
+        git({QStringLiteral("rev-parse"), QStringLiteral("--short=12"), QStringLiteral("HEAD")}));
+    const auto status = git({QStringLiteral("status"), QStringLiteral("--porcelain=v1"),
+                             QStringLiteral("-uno")});
+    view.changedFiles = static_cast<std::int64_t>(nonEmptyLines(status.value_or("")).size());
+    view.dirty = view.changedFiles != 0;
+    const auto numstat = git({QStringLiteral("diff"), QStringLiteral("--numstat"), QStringLiteral("HEAD")});
+    const NumstatTotals totals = parseNumstat(numstat.value_or(""));
+    view.additions = totals.additions;
+    view.deletions = totals.deletions;
+    return view;
+}
+
+} // namespace orvane::GitInspector

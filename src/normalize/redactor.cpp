@@ -1,0 +1,112 @@
+#include "normalize/redactor.h"
+
+#include <algorithm>
+#include <array>
+
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+
+#include "normalize/pattern.h"
+#include "normalize/unicode_text.h"
+
+namespace orvane::Redactor {
+
+namespace {
+
+constexpr std::string_view redactionMarker = "[REDACTED]";
+constexpr std::string_view truncationMarker = "\u2026 [TRUNCATED]";
+constexpr std::int64_t truncationReserve = 15;
+constexpr std::size_t projectNameLimit = 80;
+constexpr std::string_view fallbackProjectName = "Project";
+
+// Applied in this order; each runs on the previous one's result.
+constexpr std::array<std::string_view, 6> secretPatternSources = {
+    R"(-----BEGIN(?: [A-Z]+)? PRIVATE KEY-----[\s\S]*?-----END(?: [A-Z]+)? PRIVATE KEY-----)",
+    R"(\b(?:sk|pk|rk|sess|ghp|github_pat|xox[baprs])[-_][A-Za-z0-9_-]{16,}\b)",
+    R"(\bBearer\s+[A-Za-z0-9._~+/=-]{12,}\b)",
+    R"(\b(?:password|passwd|pwd|api[_-]?key|secret|token)\s*[:=]\s*[\"']?[^\s,\"']{6,})",
+    R"(\b(?:postgres(?:ql)?|mysql|mongodb(?:\+srv)?|redis):\/\/[^\s]+)",
+    R"(\bAKIA[0-9A-Z]{16}\b)",
+};
+
+// Compiled once for the life of the process; Pattern is safe to share between threads.
+const std::array<Pattern, 6> &secretPatterns()
+{
+    static const std::array<Pattern, 6> patterns = [] {
+        return std::array<Pattern, 6>{
+            Pattern(secretPatternSources[0]), Pattern(secretPatternSources[1]),
+            Pattern(secretPatternSources[2]), Pattern(secretPatternSources[3]),
+            Pattern(secretPatternSources[4]), Pattern(secretPatternSources[5]),
+        };
+    }();
+    return patterns;
+}
+
+// Controls, and format characters such as bidirectional overrides that could make a name
+// display as something else, are dropped along with characters unsafe in file names.
+bool isRemovedFromName(UChar32 c)
+{
+    constexpr std::u32string_view unsafe = U"<>:\"|?*";
+    const auto type = u_charType(c);
+    return type == U_CONTROL_CHAR || type == U_FORMAT_CHAR
+        || unsafe.find(static_cast<char32_t>(c)) != std::u32string_view::npos;
+}
+
+std::string_view lastComponent(std::string_view path)
+{
+    const auto end = path.find_last_not_of('/');
+    if (end == std::string_view::npos)
+        return {};
+    path = path.substr(0, end + 1);
+    const auto slash = path.find_last_of('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace
+
+RedactionResult redact(std::string_view text, std::int64_t limit)
+{
+    RedactionResult result{UnicodeText::toValidUtf8(text), 0, false};
+    for (const Pattern &pattern : secretPatterns()) {
+        std::size_t replaced = 0;
+        std::string next = pattern.replaceAll(result.text, redactionMarker, &replaced);
+        if (replaced > 0) {
+            result.text = std::move(next);
+            result.count += static_cast<std::int64_t>(replaced);
+        }
+    }
+    // Every character takes at least one byte, so a text no longer than the limit in bytes
+    // needs no counting.
+    const bool fitsByBytes = limit >= 0 && result.text.size() <= static_cast<std::uint64_t>(limit);
+    if (!fitsByBytes
+        && static_cast<std::int64_t>(UnicodeText::graphemeCount(result.text)) > limit) {
+        const auto keep = static_cast<std::size_t>(std::max<std::int64_t>(0, limit - truncationReserve));
+        result.text = UnicodeText::firstGraphemes(result.text, keep);
+        result.text += truncationMarker;
+        result.truncated = true;
+    }
+    return result;
+}
+
+std::string projectName(std::string_view path)
+{
+    std::string valid = UnicodeText::toValidUtf8(path);
+    std::replace(valid.begin(), valid.end(), '\\', '/');
+    const std::string_view component = lastComponent(valid);
+
+    std::string name;
+    name.reserve(component.size());
+    std::size_t at = 0;
+    while (at < component.size()) {
+        const std::size_t start = at;
+        UChar32 c;
+        U8_NEXT(component.data(), at, component.size(), c);
+        if (!isRemovedFromName(c))
+            name.append(component.substr(start, at - start));
+    }
+    if (name.empty())
+        return std::string(fallbackProjectName);
+    return UnicodeText::firstGraphemes(name, projectNameLimit);
+}
+
+} // namespace orvane::Redactor
