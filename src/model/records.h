@@ -172,7 +172,7 @@ std::string encode(const Record &record);
 template <typename Record>
 std::optional<Record> decode(const boost::json::value &json);
 template <typename Record>
-std::optional<Record> decode(std::string_view jsonText);
+std::optional<Record> decodeText(std::string_view jsonText);
 
 } // namespace orvane
 

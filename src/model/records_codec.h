@@ -24,7 +24,7 @@ std::optional<Record> decode(const boost::json::value &json)
 }
 
 template <typename Record>
-std::optional<Record> decode(std::string_view jsonText)
+std::optional<Record> decodeText(std::string_view jsonText)
 {
     boost::system::error_code error;
     const auto json = boost::json::parse(jsonText, error);
