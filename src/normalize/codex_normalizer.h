@@ -27,6 +27,12 @@ struct NormalizedThreadResult {
 
 using GitSummary = std::function<std::optional<GitView>(const std::string &path)>;
 
+// The working tree as git reports it now.
+inline std::optional<GitView> inspectGit(const std::string &path)
+{
+    return GitInspector::summary(path);
+}
+
 // The calendar day a moment falls on in some time zone.
 using LocalDay = std::function<std::chrono::sys_days(std::chrono::system_clock::time_point)>;
 
@@ -40,13 +46,13 @@ std::optional<NormalizedThreadResult> thread(const boost::json::object &raw,
                                              const std::optional<std::string> &model,
                                              const std::optional<std::string> &effort,
                                              std::chrono::system_clock::time_point now,
-                                             const GitSummary &gitSummary = GitInspector::summary);
+                                             const GitSummary &gitSummary = inspectGit);
 std::optional<NormalizedThreadResult> thread(const boost::json::value &raw,
                                              const SharingSettings &settings,
                                              const std::optional<std::string> &model,
                                              const std::optional<std::string> &effort,
                                              std::chrono::system_clock::time_point now,
-                                             const GitSummary &gitSummary = GitInspector::summary);
+                                             const GitSummary &gitSummary = inspectGit);
 
 // `accountResult` and `rateLimitsResult` are the "result" objects of account/read and
 // account/rateLimits/read; anything but an object (null for a failed read) counts as missing.
