@@ -1,7 +1,22 @@
+#include "app/command_line.h"
+#include "app/companion_self_tests.h"
+
 #include <QCoreApplication>
+
+#include <iostream>
 
 int main(int argc, char **argv)
 {
+    using namespace orvane;
+    const CommandLine commandLine(argc, argv);
+
+    // Before any application object: the self-tests need no display, bus or event loop.
+    if (commandLine.has("--self-test")) {
+        const bool passed = CompanionSelfTests::run();
+        std::cout.flush();
+        return passed ? 0 : 1;
+    }
+
     QCoreApplication app(argc, argv);
     return 0;
 }

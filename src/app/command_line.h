@@ -1,0 +1,23 @@
+#pragma once
+
+#include <algorithm>
+#include <string_view>
+#include <vector>
+
+namespace orvane {
+
+// Flags are matched anywhere in the argument list, exactly; other arguments are ignored.
+class CommandLine {
+public:
+    CommandLine(int argc, char **argv) : m_arguments(argv + std::min(argc, 1), argv + argc) {}
+
+    bool has(std::string_view flag) const
+    {
+        return std::find(m_arguments.begin(), m_arguments.end(), flag) != m_arguments.end();
+    }
+
+private:
+    std::vector<std::string_view> m_arguments;
+};
+
+} // namespace orvane
