@@ -73,13 +73,13 @@ std::optional<std::int64_t> truncatedInt(double value)
 std::optional<std::chrono::system_clock::time_point> momentFromSeconds(double seconds)
 {
     using Clock = std::chrono::system_clock;
-    const std::chrono::duration<double> asDouble(seconds);
-    const auto earliest = std::chrono::duration<double>(Clock::time_point::min().time_since_epoch());
-    const auto latest = std::chrono::duration<double>(Clock::time_point::max().time_since_epoch());
-    // Strict bounds: the limits themselves round up in double and would overflow.
-    if (!std::isfinite(seconds) || asDouble <= earliest || asDouble >= latest)
+    // Whole milliseconds, the precision of every timestamp text: a double holds them exactly
+    // where it cannot hold the clock's nanoseconds (1796597842.25 s must not read back as .249).
+    const auto milliseconds = truncatedInt(std::round(seconds * 1000.0));
+    constexpr auto limit = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::duration::max()).count();
+    if (!milliseconds || *milliseconds <= -limit || *milliseconds >= limit)
         return std::nullopt;
-    return Clock::time_point(std::chrono::floor<Clock::duration>(asDouble));
+    return Clock::time_point(std::chrono::milliseconds(*milliseconds));
 }
 
 double secondsSince1970(std::chrono::system_clock::time_point moment)

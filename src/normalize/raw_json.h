@@ -27,7 +27,8 @@ const boost::json::array *objectArray(const boost::json::object &object, std::st
 // Truncated toward zero; nothing when not finite or outside the 64-bit range.
 std::optional<std::int64_t> truncatedInt(double value);
 
-// Seconds since 1970 as a moment; nothing when the clock cannot represent it.
+// Seconds since 1970 as a moment to the nearest millisecond; nothing when the clock cannot
+// represent it.
 std::optional<std::chrono::system_clock::time_point> momentFromSeconds(double seconds);
 
 double secondsSince1970(std::chrono::system_clock::time_point moment);
