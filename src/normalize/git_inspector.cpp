@@ -18,9 +18,9 @@ namespace {
 
 const QString gitExecutable = QStringLiteral("/usr/bin/git");
 
-// All runs of one summary share this bound, so a git that hangs (a stale lock, a network
-// file system) holds the refresh at most this long.
-constexpr std::chrono::seconds summaryTimeLimit{15};
+// All runs of one summary share one bound, so a git that hangs (a network file system, a
+// stuck file-system monitor hook) holds the refresh at most this long.
+constexpr std::chrono::seconds defaultTimeLimit{15};
 
 // The standard output of a git run, or nothing if git could not start, failed, ran out of
 // time or wrote something other than UTF-8. The pipe is drained while git runs.
@@ -129,11 +129,16 @@ NumstatTotals parseNumstat(std::string_view output)
 
 std::optional<GitView> summary(const std::string &path)
 {
+    return summary(path, defaultTimeLimit);
+}
+
+std::optional<GitView> summary(const std::string &path, std::chrono::milliseconds timeLimit)
+{
     std::error_code error;
     if (path.empty() || !std::filesystem::exists(path, error))
         return std::nullopt;
 
-    const QDeadlineTimer deadline(summaryTimeLimit);
+    const QDeadlineTimer deadline(timeLimit);
     const QString where = QString::fromStdString(path);
     const auto git = [&](std::initializer_list<QString> command) {
         QStringList arguments{QStringLiteral("-C"), where};

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -11,7 +12,12 @@
 // Blocking: call from a worker thread, never the GUI thread.
 namespace orvane::GitInspector {
 
-// Nothing when the path does not exist or is not inside a git work tree.
+// Nothing when the path does not exist or is not inside a git work tree. All git runs of one
+// summary together take at most `timeLimit`; a run still going then is killed and counts as
+// failed.
+std::optional<GitView> summary(const std::string &path, std::chrono::milliseconds timeLimit);
+
+// The same, bounded at 15 seconds.
 std::optional<GitView> summary(const std::string &path);
 
 struct NumstatTotals {
