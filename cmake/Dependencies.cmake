@@ -8,3 +8,5 @@ find_package(PkgConfig REQUIRED)
 pkg_check_modules(PCRE2 REQUIRED IMPORTED_TARGET libpcre2-8)
 pkg_check_modules(ICU REQUIRED IMPORTED_TARGET icu-uc icu-i18n)
 pkg_check_modules(LIBSECRET REQUIRED IMPORTED_TARGET libsecret-1)
+# wslay codes WebSocket frames without owning a socket, which the daemon proxy's stdio pipe needs.
+find_package(wslay REQUIRED)

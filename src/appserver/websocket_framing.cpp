@@ -1,0 +1,186 @@
+#include "appserver/websocket_framing.h"
+
+#include "appserver/websocket_handshake.h"
+
+#include <QRandomGenerator>
+
+#include <wslay/wslay.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+
+namespace orvane {
+
+// wslay's callbacks: it pulls input from and pushes output to the buffers of the framing.
+struct WslayCallbacks {
+    static ssize_t receive(wslay_event_context_ptr context, std::uint8_t *buffer,
+                           std::size_t length, int, void *user)
+    {
+        auto &self = *static_cast<WebSocketFraming *>(user);
+        if (self.input_.empty()) {
+            wslay_event_set_error(context, WSLAY_ERR_WOULDBLOCK);
+            return -1;
+        }
+        const std::size_t count = std::min(length, self.input_.size());
+        std::memcpy(buffer, self.input_.data(), count);
+        self.input_.remove_prefix(count);
+        return static_cast<ssize_t>(count);
+    }
+
+    static ssize_t send(wslay_event_context_ptr, const std::uint8_t *data, std::size_t length,
+                        int, void *user)
+    {
+        static_cast<WebSocketFraming *>(user)->output_.append(
+            reinterpret_cast<const char *>(data), length);
+        return static_cast<ssize_t>(length);
+    }
+
+    // Masking keys must be unpredictable to whoever sees the frames.
+    static int mask(wslay_event_context_ptr, std::uint8_t *buffer, std::size_t length, void *)
+    {
+        for (std::size_t i = 0; i < length; ++i)
+            buffer[i] = static_cast<std::uint8_t>(QRandomGenerator::system()->bounded(256));
+        return 0;
+    }
+
+    static void message(wslay_event_context_ptr, const wslay_event_on_msg_recv_arg *argument,
+                        void *user)
+    {
+        auto &self = *static_cast<WebSocketFraming *>(user);
+        switch (argument->opcode) {
+        case WSLAY_TEXT_FRAME:
+        case WSLAY_BINARY_FRAME:
+            // Both carry a JSON message; one that does not parse is dropped later like any other.
+            self.received_.emplace_back(reinterpret_cast<const char *>(argument->msg),
+                                        argument->msg_length);
+            break;
+        case WSLAY_CONNECTION_CLOSE:
+            self.closeReceived_ = true;
+            break;
+        default: // pings are answered by wslay itself, pongs need nothing
+            break;
+        }
+    }
+};
+
+WebSocketFraming::WebSocketFraming()
+{
+    static constexpr wslay_event_callbacks callbacks{
+        WslayCallbacks::receive, WslayCallbacks::send,    WslayCallbacks::mask, nullptr,
+        nullptr,                 nullptr,                 WslayCallbacks::message,
+    };
+    if (wslay_event_context_client_init(&context_, &callbacks, this) != 0)
+        throw std::bad_alloc();
+    wslay_event_config_set_max_recv_msg_length(context_, maxMessageBytes);
+}
+
+WebSocketFraming::~WebSocketFraming()
+{
+    wslay_event_context_free(context_);
+}
+
+std::string WebSocketFraming::start()
+{
+    const std::lock_guard guard(lock_);
+    if (state_ != State::Idle)
+        return {};
+    key_ = WebSocketHandshake::newKey();
+    state_ = State::Handshaking;
+    return WebSocketHandshake::request(key_);
+}
+
+bool WebSocketFraming::ready() const
+{
+    return state_ == State::Open;
+}
+
+MessageFraming::Fed WebSocketFraming::feed(std::string_view bytes)
+{
+    const std::lock_guard guard(lock_);
+    Fed fed;
+    switch (state_) {
+    case State::Idle: // nothing may arrive before our request
+        state_ = State::Ended;
+        fed.failed = true;
+        break;
+    case State::Handshaking:
+        feedHead(bytes, fed);
+        break;
+    case State::Open:
+        feedFrames(bytes, fed);
+        break;
+    case State::Ended:
+        break;
+    }
+    return fed;
+}
+
+void WebSocketFraming::feedHead(std::string_view bytes, Fed &fed)
+{
+    // Only the new bytes and the three before them can complete the blank line.
+    const std::size_t searchFrom = head_.size() < 3 ? 0 : head_.size() - 3;
+    head_.append(bytes);
+    const auto end = head_.find("\r\n\r\n", searchFrom);
+    if (end == std::string::npos) {
+        if (head_.size() > WebSocketHandshake::maxHeadBytes) {
+            state_ = State::Ended;
+            fed.failed = true;
+        }
+        return;
+    }
+    if (end > WebSocketHandshake::maxHeadBytes ||
+        !WebSocketHandshake::accepts(std::string_view(head_).substr(0, end), key_)) {
+        state_ = State::Ended;
+        fed.failed = true;
+        return;
+    }
+    state_ = State::Open;
+    // Frames may follow the head in the same read.
+    const std::string rest = head_.substr(end + 4);
+    head_.clear();
+    head_.shrink_to_fit();
+    if (!rest.empty())
+        feedFrames(rest, fed);
+}
+
+void WebSocketFraming::feedFrames(std::string_view bytes, Fed &fed)
+{
+    input_ = bytes;
+    const int result = wslay_event_recv(context_);
+    input_ = {};
+    fed.messages = std::move(received_);
+    received_.clear();
+    // Pongs, and the answer to a close or to a protocol error, go out at once.
+    fed.reply = flush();
+    if (closeReceived_) {
+        fed.closed = true;
+        state_ = State::Ended;
+    } else if (result != 0 || !wslay_event_get_read_enabled(context_)) {
+        // A protocol error, text that is not UTF-8 or a message over the limit (wslay checks
+        // each frame's announced length): wslay stopped reading and queued a close.
+        fed.failed = true;
+        state_ = State::Ended;
+    }
+}
+
+std::string WebSocketFraming::encode(std::string_view message)
+{
+    const std::lock_guard guard(lock_);
+    if (state_ != State::Open)
+        throw std::logic_error("WebSocket message sent while the connection is not open");
+    const wslay_event_msg frame{WSLAY_TEXT_FRAME, reinterpret_cast<const std::uint8_t *>(message.data()),
+                                message.size()};
+    if (wslay_event_queue_msg(context_, &frame) != 0)
+        throw std::logic_error("WebSocket message could not be queued");
+    return flush();
+}
+
+std::string WebSocketFraming::flush()
+{
+    wslay_event_send(context_);
+    return std::exchange(output_, {});
+}
+
+} // namespace orvane

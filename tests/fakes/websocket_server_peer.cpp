@@ -1,0 +1,212 @@
+#include "websocket_server_peer.h"
+
+#include <QByteArray>
+#include <QCryptographicHash>
+
+#include <wslay/wslay.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <stdexcept>
+
+namespace orvane::test {
+
+struct PeerCallbacks {
+    static ssize_t receive(wslay_event_context_ptr context, std::uint8_t *buffer,
+                           std::size_t length, int, void *user)
+    {
+        auto &self = *static_cast<WebSocketServerPeer *>(user);
+        if (self.input_.empty()) {
+            wslay_event_set_error(context, WSLAY_ERR_WOULDBLOCK);
+            return -1;
+        }
+        const std::size_t count = std::min(length, self.input_.size());
+        std::memcpy(buffer, self.input_.data(), count);
+        self.input_.remove_prefix(count);
+        return static_cast<ssize_t>(count);
+    }
+
+    static ssize_t send(wslay_event_context_ptr, const std::uint8_t *data, std::size_t length,
+                        int, void *user)
+    {
+        static_cast<WebSocketServerPeer *>(user)->output_.append(
+            reinterpret_cast<const char *>(data), length);
+        return static_cast<ssize_t>(length);
+    }
+
+    static void message(wslay_event_context_ptr, const wslay_event_on_msg_recv_arg *argument,
+                        void *user)
+    {
+        auto &received = *static_cast<WebSocketServerPeer *>(user)->receiving_;
+        const std::string payload(reinterpret_cast<const char *>(argument->msg),
+                                  argument->msg_length);
+        if (argument->opcode == WSLAY_TEXT_FRAME || argument->opcode == WSLAY_BINARY_FRAME)
+            received.messages.push_back(payload);
+        else if (argument->opcode == WSLAY_PONG)
+            received.pongs.push_back(payload);
+        else if (argument->opcode == WSLAY_CONNECTION_CLOSE)
+            received.closed = true;
+    }
+};
+
+std::string expectedAccept(std::string_view key)
+{
+    const QByteArray input = QByteArray(key.data(), static_cast<qsizetype>(key.size())) +
+                             "258EAFA5-E914-47DA-95CA-C5AB0DC85B11";
+    return QCryptographicHash::hash(input, QCryptographicHash::Sha1).toBase64().toStdString();
+}
+
+WebSocketServerPeer::WebSocketServerPeer(Answer answer) : answer_(answer)
+{
+    static constexpr wslay_event_callbacks callbacks{
+        PeerCallbacks::receive, PeerCallbacks::send, nullptr, nullptr, nullptr, nullptr,
+        PeerCallbacks::message,
+    };
+    if (wslay_event_context_server_init(&context_, &callbacks, this) != 0)
+        throw std::bad_alloc();
+}
+
+WebSocketServerPeer::~WebSocketServerPeer()
+{
+    wslay_event_context_free(context_);
+}
+
+WebSocketServerPeer::Received WebSocketServerPeer::feed(std::string_view bytes)
+{
+    Received received;
+    if (ended_)
+        return received;
+    if (!upgraded_) {
+        head_.append(bytes);
+        const auto end = head_.find("\r\n\r\n");
+        if (end == std::string::npos)
+            return received;
+        answerRequest(std::string_view(head_).substr(0, end), received);
+        if (!upgraded_)
+            return received;
+        bytes = std::string_view(head_).substr(end + 4);
+    }
+    receiving_ = &received;
+    input_ = bytes;
+    const int result = wslay_event_recv(context_);
+    receiving_ = nullptr;
+    wslay_event_send(context_);
+    received.reply += std::exchange(output_, {});
+    if (result != 0 || (!received.closed && !wslay_event_get_read_enabled(context_)))
+        received.failed = true;
+    ended_ = received.closed || received.failed;
+    return received;
+}
+
+void WebSocketServerPeer::answerRequest(std::string_view head, Received &received)
+{
+    auto lineEnd = head.find("\r\n");
+    requestLine_ = std::string(head.substr(0, lineEnd));
+    while (lineEnd != std::string_view::npos) {
+        head.remove_prefix(lineEnd + 2);
+        lineEnd = head.find("\r\n");
+        const auto line = head.substr(0, lineEnd);
+        const auto colon = line.find(':');
+        std::string name(line.substr(0, colon));
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        auto value = colon == std::string_view::npos ? std::string_view{} : line.substr(colon + 1);
+        while (!value.empty() && value.front() == ' ')
+            value.remove_prefix(1);
+        headers_[name] = std::string(value);
+    }
+
+    const auto key = QByteArray::fromStdString(headers_["sec-websocket-key"]);
+    const auto decodedKey = QByteArray::fromBase64Encoding(key, QByteArray::AbortOnBase64DecodingErrors);
+    const bool valid = requestLine_ == "GET / HTTP/1.1" && headers_["host"] == "localhost" &&
+                       headers_["upgrade"] == "websocket" && headers_["connection"] == "Upgrade" &&
+                       headers_["sec-websocket-version"] == "13" && decodedKey &&
+                       decodedKey.decoded.size() == 16;
+    if (!valid) {
+        received.reply = "HTTP/1.1 400 Bad Request\r\ncontent-length: 0\r\n\r\n";
+        received.failed = true;
+        ended_ = true;
+        return;
+    }
+    switch (answer_) {
+    case Answer::Silent:
+        ended_ = true;
+        return;
+    case Answer::NotUpgraded:
+        received.reply = "HTTP/1.1 200 OK\r\ncontent-length: 0\r\n\r\n";
+        ended_ = true;
+        return;
+    case Answer::Accept:
+    case Answer::WrongKey:
+        break;
+    }
+    const std::string accept =
+        expectedAccept(answer_ == Answer::WrongKey ? "dGhlIHNhbXBsZSBub25jZQ==" : key.toStdString());
+    // The daemon's own answer: lower-case names and an extra header of its own.
+    received.reply = "HTTP/1.1 101 Switching Protocols\r\nconnection: Upgrade\r\nupgrade: websocket\r\n"
+                     "sec-websocket-accept: " + accept +
+                     "\r\nx-codex-websocket-max-unfragmented-message-bytes: 16777216\r\n\r\n";
+    upgraded_ = answer_ == Answer::Accept;
+    ended_ = !upgraded_;
+}
+
+std::string WebSocketServerPeer::queue(std::uint8_t opcode, std::string_view payload)
+{
+    const wslay_event_msg frame{opcode, reinterpret_cast<const std::uint8_t *>(payload.data()),
+                                payload.size()};
+    if (wslay_event_queue_msg(context_, &frame) != 0)
+        throw std::logic_error("the server peer cannot send after a close");
+    wslay_event_send(context_);
+    return std::exchange(output_, {});
+}
+
+std::string WebSocketServerPeer::text(std::string_view message)
+{
+    return queue(WSLAY_TEXT_FRAME, message);
+}
+
+std::string WebSocketServerPeer::binary(std::string_view message)
+{
+    return queue(WSLAY_BINARY_FRAME, message);
+}
+
+std::string WebSocketServerPeer::ping(std::string_view payload)
+{
+    return queue(WSLAY_PING, payload);
+}
+
+std::string WebSocketServerPeer::close(std::uint16_t code)
+{
+    const std::string payload{static_cast<char>(code >> 8), static_cast<char>(code & 0xff)};
+    return queue(WSLAY_CONNECTION_CLOSE, payload);
+}
+
+std::string encodeRaw(const RawFrame &frame)
+{
+    std::string bytes;
+    bytes += static_cast<char>((frame.fin ? 0x80 : 0) | ((frame.reservedBits & 7) << 4) |
+                               (frame.opcode & 0x0f));
+    const std::uint64_t length =
+        frame.declaredLength == UINT64_MAX ? frame.payload.size() : frame.declaredLength;
+    const char maskBit = frame.masked ? char(0x80) : char(0);
+    if (length < 126) {
+        bytes += static_cast<char>(maskBit | static_cast<char>(length));
+    } else if (length <= 0xffff) {
+        bytes += static_cast<char>(maskBit | 126);
+        for (int shift = 8; shift >= 0; shift -= 8)
+            bytes += static_cast<char>((length >> shift) & 0xff);
+    } else {
+        bytes += static_cast<char>(maskBit | 127);
+        for (int shift = 56; shift >= 0; shift -= 8)
+            bytes += static_cast<char>((length >> shift) & 0xff);
+    }
+    const char maskKey[4] = {0x12, 0x34, 0x56, 0x78};
+    if (frame.masked)
+        bytes.append(maskKey, 4);
+    for (std::size_t i = 0; i < frame.payload.size(); ++i)
+        bytes += frame.masked ? static_cast<char>(frame.payload[i] ^ maskKey[i % 4]) : frame.payload[i];
+    return bytes;
+}
+
+} // namespace orvane::test

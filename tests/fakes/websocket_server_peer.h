@@ -1,0 +1,78 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct wslay_event_context;
+
+namespace orvane::test {
+
+// The server end of a WebSocket over a byte stream, the way the Codex daemon speaks it behind
+// `app-server proxy`: it checks the upgrade request, answers 101, reads masked client frames and
+// writes unmasked ones. Frames are coded by wslay's server side, so the client is checked against
+// an independent codec.
+class WebSocketServerPeer {
+public:
+    struct Received {
+        std::vector<std::string> messages; // text and binary messages from the client
+        std::vector<std::string> pongs;    // payloads of the client's pongs
+        std::string reply;                 // bytes to send back (101 answer, close echo)
+        bool closed = false;               // the client sent a close frame
+        bool failed = false;               // bad request or a frame the server must reject
+    };
+
+    // How the upgrade request is answered.
+    enum class Answer { Accept, WrongKey, NotUpgraded, Silent };
+
+    explicit WebSocketServerPeer(Answer answer = Answer::Accept);
+    ~WebSocketServerPeer();
+    WebSocketServerPeer(const WebSocketServerPeer &) = delete;
+    WebSocketServerPeer &operator=(const WebSocketServerPeer &) = delete;
+
+    Received feed(std::string_view bytes);
+    bool upgraded() const { return upgraded_; }
+    // The request line and the headers by lower-case name, once the request head is complete.
+    const std::string &requestLine() const { return requestLine_; }
+    const std::map<std::string, std::string> &requestHeaders() const { return headers_; }
+
+    std::string text(std::string_view message);
+    std::string binary(std::string_view message);
+    std::string ping(std::string_view payload);
+    std::string close(std::uint16_t code);
+
+private:
+    friend struct PeerCallbacks;
+    void answerRequest(std::string_view head, Received &received);
+    std::string queue(std::uint8_t opcode, std::string_view payload);
+
+    Answer answer_;
+    wslay_event_context *context_ = nullptr;
+    std::string head_;
+    bool upgraded_ = false;
+    bool ended_ = false;
+    std::string requestLine_;
+    std::map<std::string, std::string> headers_;
+    std::string_view input_;
+    std::string output_;
+    Received *receiving_ = nullptr;
+};
+
+// One frame built by hand, for shapes a codec will not produce: server-side masks, reserved
+// bits, fragments, unknown opcodes, invalid UTF-8, lengths the payload does not fill.
+struct RawFrame {
+    std::uint8_t opcode = 1;
+    std::string payload;
+    bool fin = true;
+    bool masked = false;
+    std::uint8_t reservedBits = 0;            // RSV1..RSV3 as bits 2..0
+    std::uint64_t declaredLength = UINT64_MAX; // length written in the header; payload size if max
+};
+std::string encodeRaw(const RawFrame &frame);
+
+// Base64 SHA-1 of the key and the WebSocket GUID, computed here and not by the code under test.
+std::string expectedAccept(std::string_view key);
+
+} // namespace orvane::test
