@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "normalize/thread_rules.h"
 #include "normalizer_fixtures.h"
 
@@ -171,6 +173,15 @@ INSTANTIATE_TEST_SUITE_P(
         DurationCase{"BeyondInt64", R"({"status":"completed","durationMs":1e300})", std::nullopt},
         DurationCase{"SecondsBeyondInt64", R"({"status":"completed","durationMs":1e22})", std::nullopt}),
     [](const auto &info) { return std::string(info.param.name); });
+
+TEST(TurnDuration, NonFiniteNumbersGiveNoDuration)
+{
+    for (const double bad : {std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+                             std::numeric_limits<double>::quiet_NaN()}) {
+        EXPECT_FALSE(durationSeconds({{"status", "completed"}, {"durationMs", bad}}, test::at(1796597860)));
+        EXPECT_FALSE(durationSeconds({{"status", "inProgress"}, {"startedAt", bad}}, test::at(1796597860)));
+    }
+}
 
 } // namespace
 } // namespace orvane
