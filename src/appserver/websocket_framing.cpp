@@ -40,8 +40,10 @@ struct WslayCallbacks {
     // Masking keys must be unpredictable to whoever sees the frames.
     static int mask(wslay_event_context_ptr, std::uint8_t *buffer, std::size_t length, void *)
     {
-        for (std::size_t i = 0; i < length; ++i)
-            buffer[i] = static_cast<std::uint8_t>(QRandomGenerator::system()->bounded(256));
+        for (std::size_t at = 0; at < length; at += sizeof(quint32)) {
+            const quint32 word = QRandomGenerator::system()->generate();
+            std::memcpy(buffer + at, &word, std::min(sizeof(word), length - at));
+        }
         return 0;
     }
 
