@@ -69,21 +69,21 @@ RedactionResult redact(std::string_view text, std::int64_t limit)
     RedactionResult result{UnicodeText::toValidUtf8(text), 0, false};
     for (const Pattern &pattern : secretPatterns()) {
         std::size_t replaced = 0;
-        std::string next = pattern.replaceAll(result.text, redactionMarker, &replaced);
-        if (replaced > 0) {
-            result.text = std::move(next);
-            result.count += static_cast<std::int64_t>(replaced);
-        }
+        result.text = pattern.replaceAll(result.text, redactionMarker, &replaced);
+        result.count += static_cast<std::int64_t>(replaced);
     }
     // Every character takes at least one byte, so a text no longer than the limit in bytes
-    // needs no counting.
+    // fits; otherwise the first `limit` characters are found without counting the rest.
     const bool fitsByBytes = limit >= 0 && result.text.size() <= static_cast<std::uint64_t>(limit);
-    if (!fitsByBytes
-        && static_cast<std::int64_t>(UnicodeText::graphemeCount(result.text)) > limit) {
-        const auto keep = static_cast<std::size_t>(std::max<std::int64_t>(0, limit - truncationReserve));
-        result.text = UnicodeText::firstGraphemes(result.text, keep);
-        result.text += truncationMarker;
-        result.truncated = true;
+    if (!fitsByBytes) {
+        const std::string head =
+            UnicodeText::firstGraphemes(result.text, static_cast<std::size_t>(std::max<std::int64_t>(0, limit)));
+        if (limit < 0 || head.size() < result.text.size()) {
+            const auto keep = static_cast<std::size_t>(std::max<std::int64_t>(0, limit - truncationReserve));
+            result.text = UnicodeText::firstGraphemes(head, keep);
+            result.text += truncationMarker;
+            result.truncated = true;
+        }
     }
     return result;
 }

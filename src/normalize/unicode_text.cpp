@@ -114,19 +114,22 @@ std::size_t graphemeCount(std::string_view utf8)
 
 std::string firstGraphemes(std::string_view utf8, std::size_t count)
 {
-    std::string valid = toValidUtf8(utf8);
-    if (count >= valid.size())
-        return valid;
+    std::string repaired;
+    if (!isValidUtf8(utf8)) {
+        repaired = toValidUtf8(utf8);
+        utf8 = repaired;
+    }
     std::size_t end = 0;
-    std::size_t seen = 0;
-    if (count > 0) {
-        forEachBoundary(valid, [&](std::size_t boundary) {
+    if (count >= utf8.size()) {
+        end = utf8.size();
+    } else if (count > 0) {
+        std::size_t seen = 0;
+        forEachBoundary(utf8, [&](std::size_t boundary) {
             end = boundary;
             return ++seen < count;
         });
     }
-    valid.resize(end);
-    return valid;
+    return std::string(utf8.substr(0, end));
 }
 
 bool isNumeric(char32_t c)
