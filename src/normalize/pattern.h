@@ -9,7 +9,8 @@ namespace orvane {
 
 // A case-insensitive Unicode regular expression (PCRE2, UTF + UCP), compiled once and
 // JIT-compiled where the platform allows. Const members are safe to call from many threads at
-// once: each call allocates its own match data. Subjects must be valid UTF-8.
+// once: each call allocates its own match data. Invalid UTF-8 in a subject never matches and
+// is kept as it is.
 class Pattern {
 public:
     // A source that fails to compile gives a Pattern that never matches.

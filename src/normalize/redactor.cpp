@@ -32,13 +32,11 @@ constexpr std::array<std::string_view, 6> secretPatternSources = {
 // Compiled once for the life of the process; Pattern is safe to share between threads.
 const std::array<Pattern, 6> &secretPatterns()
 {
-    static const std::array<Pattern, 6> patterns = [] {
-        return std::array<Pattern, 6>{
-            Pattern(secretPatternSources[0]), Pattern(secretPatternSources[1]),
-            Pattern(secretPatternSources[2]), Pattern(secretPatternSources[3]),
-            Pattern(secretPatternSources[4]), Pattern(secretPatternSources[5]),
-        };
-    }();
+    static const std::array<Pattern, 6> patterns{
+        Pattern(secretPatternSources[0]), Pattern(secretPatternSources[1]),
+        Pattern(secretPatternSources[2]), Pattern(secretPatternSources[3]),
+        Pattern(secretPatternSources[4]), Pattern(secretPatternSources[5]),
+    };
     return patterns;
 }
 
