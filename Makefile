@@ -22,4 +22,4 @@ test:
 	ctest --test-dir $(TEST_DIR) --output-on-failure -j2
 
 bench: build
-	scripts/run-benchmarks.sh $(RELEASE_DIR)
+	for benchmark in $(RELEASE_DIR)/bench/orvane_bench_*; do $$benchmark --benchmark_repetitions=5 --benchmark_report_aggregates_only=true; done
