@@ -30,15 +30,13 @@ using Error = std::unique_ptr<GError, ErrorFree>;
 // plainly, since the D-Bus wording ("not provided by any .service files") helps nobody.
 std::string describe(GError *error)
 {
-    if (g_dbus_error_is_remote_error(error)) {
-        std::unique_ptr<gchar, decltype(&g_free)> name(g_dbus_error_get_remote_error(error), &g_free);
-        const std::string_view remote = name ? name.get() : "";
-        if (remote == "org.freedesktop.DBus.Error.ServiceUnknown" ||
-            remote == "org.freedesktop.DBus.Error.NameHasNoOwner" ||
-            remote.starts_with("org.freedesktop.DBus.Error.Spawn"))
-            return "no Secret Service is running (for example gnome-keyring or KeePassXC)";
+    const bool absent = error->domain == G_DBUS_ERROR &&
+                        (error->code == G_DBUS_ERROR_SERVICE_UNKNOWN || error->code == G_DBUS_ERROR_NAME_HAS_NO_OWNER ||
+                         (error->code >= G_DBUS_ERROR_SPAWN_EXEC_FAILED && error->code <= G_DBUS_ERROR_SPAWN_FILE_INVALID));
+    if (absent)
+        return "no Secret Service is running (for example gnome-keyring or KeePassXC)";
+    if (g_dbus_error_is_remote_error(error))
         g_dbus_error_strip_remote_error(error);
-    }
     return error->message;
 }
 
