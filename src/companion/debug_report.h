@@ -1,5 +1,6 @@
 #pragma once
 
+#include "companion/companion_version.h"
 #include "model/date_formatting.h"
 
 #include <cstdint>
@@ -22,8 +23,6 @@ struct DebugFacts {
     std::optional<DateFormatting::Clock::time_point> lastSync;
     std::optional<std::string> lastError;
 };
-
-inline constexpr std::string_view companionVersion = "0.1.0";
 
 // The report, one fact a line, without a final line feed. The publisher token never appears
 // and the channel identifier only shortened.
