@@ -1,0 +1,86 @@
+#pragma once
+#include "appserver/app_server_transport.h"
+#include "appserver/connection_mode.h"
+
+#include <QCoroTask>
+#include <QStringList>
+
+#include <boost/json/array.hpp>
+#include <boost/json/object.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orvane {
+
+// The waits and places a client uses; tests shorten and replace them.
+struct AppServerClientOptions {
+    std::chrono::milliseconds requestTimeout{std::chrono::seconds(8)};
+    // Bounds `codex --version` and the daemon probe: one that hangs must not hang connecting.
+    std::chrono::milliseconds commandLimit{std::chrono::seconds(10)};
+    std::vector<std::string> fixedCandidates{"/Applications/ChatGPT.app/Contents/Resources/codex",
+                                             "/opt/homebrew/bin/codex", "/usr/local/bin/codex"};
+    std::function<std::unique_ptr<MessageFraming>(ConnectionMode)> framing = makeFraming;
+};
+
+// The companion's one link to Codex: finds `codex`, starts its App Server, shakes hands and
+// offers one typed call per App Server method the companion uses.
+class AppServerClient {
+public:
+    static constexpr bool cancellationSupported = true;
+    static constexpr const char *protocolVersion = "v2 (Codex 0.144.2 schema)";
+
+    explicit AppServerClient(AppServerClientOptions options = {});
+
+    // Makes sure a child runs and has shaken hands; returns the initialize result, or an empty
+    // object when a child was already running. Callers arriving while a connect is under way
+    // share its outcome instead of starting a second child.
+    QCoro::Task<boost::json::object> connect();
+    void disconnect();
+    bool isRunning() const { return m_transport->isRunning(); }
+
+    QCoro::Task<boost::json::array> listThreads(std::int64_t limit);
+    QCoro::Task<boost::json::object> readThread(std::string id);
+    QCoro::Task<std::optional<boost::json::object>> account();
+    QCoro::Task<std::optional<boost::json::object>> rateLimits();
+    QCoro::Task<std::optional<boost::json::object>> config();
+    QCoro::Task<void> interrupt(std::string threadID, std::string turnID);
+
+    void setEventHandler(AppServerTransport::EventHandler handler);
+    AppServerTransport &transport() { return *m_transport; }
+
+    const std::optional<std::string> &codexPath() const { return m_codexPath; }
+    const std::optional<std::string> &codexVersion() const { return m_codexVersion; }
+    const std::string &connectionMode() const { return m_connectionMode; }
+
+    // `ORVANE_CODEX`, when it names something, is the only candidate; otherwise the fixed
+    // places, then each non-empty `PATH` piece.
+    static std::vector<std::string> codexCandidates(const std::vector<std::string> &fixedCandidates);
+    static std::optional<std::string> findCodex(const std::vector<std::string> &fixedCandidates);
+    // Standard output of a short command that exits with status 0 within `limit` and writes
+    // valid UTF-8; nothing otherwise. One that overruns is killed.
+    static QCoro::Task<std::optional<std::string>> run(std::string path, QStringList arguments,
+                                                       std::chrono::milliseconds limit);
+
+private:
+    QCoro::Task<boost::json::object> establish();
+    QCoro::Task<boost::json::object> startAndShakeHands(std::string path, ConnectionMode mode);
+    QCoro::Task<std::optional<boost::json::object>> optionalRead(std::string method,
+                                                                 boost::json::value params);
+
+    AppServerClientOptions m_options;
+    std::unique_ptr<AppServerTransport> m_transport;
+    std::optional<std::string> m_codexPath;
+    std::optional<std::string> m_codexVersion;
+    std::string m_connectionMode = connectionModeLabel(ConnectionMode::dedicatedStdio);
+    bool m_connecting = false;
+    std::int64_t m_connectWaiters = 0;
+    PendingRequests m_connectWaitList;
+};
+
+}

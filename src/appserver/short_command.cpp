@@ -1,0 +1,41 @@
+#include "appserver/app_server_client.h"
+
+#include <QCoroProcess>
+#include <QProcess>
+#include <QStringDecoder>
+
+#include <csignal>
+#include <unistd.h>
+
+namespace orvane {
+
+QCoro::Task<std::optional<std::string>> AppServerClient::run(std::string path, QStringList arguments,
+                                                             std::chrono::milliseconds limit)
+{
+    QProcess process;
+    process.setProgram(QString::fromStdString(path));
+    process.setArguments(arguments);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    // Its own process group, so an overrun takes the launcher's children with it.
+    process.setChildProcessModifier([] { ::setpgid(0, 0); });
+    process.start(QIODevice::ReadOnly);
+    if (!co_await qCoro(process).waitForStarted())
+        co_return std::nullopt;
+    const auto pid = static_cast<pid_t>(process.processId());
+    if (!co_await qCoro(process).waitForFinished(limit)) {
+        ::kill(-pid, SIGKILL);
+        co_await qCoro(process).waitForFinished();
+        co_return std::nullopt;
+    }
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        co_return std::nullopt;
+    const QByteArray output = process.readAllStandardOutput();
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    utf8(output);
+    if (utf8.hasError())
+        co_return std::nullopt;
+    co_return output.toStdString();
+}
+
+}
