@@ -32,7 +32,7 @@ bool isUpgrade(const QHttpServerRequest &request)
 
 RelayServer::RelayServer(const Options &options, QObject *parent)
     : QAbstractHttpServer(parent), channels_(options.dataDirectory),
-      pins_(options.limits, options.clock), hub_(channels_)
+      pins_(options.limits, options.clock), hub_(channels_, options.authenticationTimeout)
 {
     connect(this, &QAbstractHttpServer::newWebSocketConnection, this, [this] {
         while (hasPendingWebSocketConnections())

@@ -24,6 +24,7 @@ public:
         QString dataDirectory;
         PinBook::Limits limits;
         PinBook::Clock clock = &QDateTime::currentDateTimeUtc;
+        std::chrono::milliseconds authenticationTimeout = std::chrono::seconds(10);
     };
 
     // Throws ChannelStoreError when the data directory cannot hold the database.

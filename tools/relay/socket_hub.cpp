@@ -25,7 +25,10 @@ void sendUtf8(QWebSocket *socket, const QByteArray &utf8)
 
 } // namespace
 
-SocketHub::SocketHub(ChannelStore &channels, QObject *parent) : QObject(parent), channels_(channels) {}
+SocketHub::SocketHub(ChannelStore &channels, std::chrono::milliseconds authenticationTimeout, QObject *parent)
+    : QObject(parent), channels_(channels), authenticationTimeout_(authenticationTimeout)
+{
+}
 
 SocketHub::~SocketHub()
 {
@@ -55,6 +58,11 @@ void SocketHub::adopt(std::unique_ptr<QWebSocket> socket)
             receive(raw, bytes);
     });
     connect(raw, &QWebSocket::disconnected, this, [this, raw] { drop(raw); });
+    QTimer::singleShot(authenticationTimeout_, raw, [this, raw] {
+        const auto it = peers_.find(raw);
+        if (it != peers_.end() && !it->second.role)
+            refuse(it->second, QStringLiteral("Authenticate first."));
+    });
 }
 
 void SocketHub::revoke(const QString &channelId)

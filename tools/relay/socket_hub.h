@@ -8,6 +8,7 @@
 #include <QString>
 #include <QWebSocket>
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <optional>
@@ -22,7 +23,8 @@ class SocketHub : public QObject {
 public:
     static constexpr qsizetype messageLimit = 262'144;
 
-    SocketHub(ChannelStore &channels, QObject *parent = nullptr);
+    // A socket that has not authenticated within `authenticationTimeout` is closed.
+    SocketHub(ChannelStore &channels, std::chrono::milliseconds authenticationTimeout, QObject *parent = nullptr);
     ~SocketHub() override;
 
     // Takes a socket the HTTP server upgraded; one on an unknown path or channel is closed.
@@ -45,6 +47,7 @@ private:
     void refuse(Peer &peer, const QString &message);
 
     ChannelStore &channels_;
+    std::chrono::milliseconds authenticationTimeout_;
     std::map<QWebSocket *, Peer> peers_;
     QHash<QString, QByteArray> lastSnapshot_; // by channel, sent to subscribers on authentication
 };

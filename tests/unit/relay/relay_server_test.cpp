@@ -157,6 +157,23 @@ TEST(RelayServerSockets, RefusesWrongTokensAndRolesWithAnErrorAndAClose)
     }
 }
 
+TEST(RelayServerSockets, ClosesASocketThatNeverAuthenticates)
+{
+    LocalRelay relay({}, &QDateTime::currentDateTimeUtc, std::chrono::milliseconds(100));
+    const auto pairing = relay.pair();
+    TestSocket silent;
+    ASSERT_TRUE(silent.open(channelSocket(relay, pairing.credentials)));
+    const auto answer = silent.next();
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(json(*answer).value("message").toString(), "Authenticate first.");
+    EXPECT_TRUE(silent.waitClosed());
+
+    TestSocket prompt;
+    ASSERT_TRUE(prompt.authenticate(channelSocket(relay, pairing.credentials),
+                                    "subscriber", pairing.subscriberToken));
+    EXPECT_FALSE(prompt.waitClosed(std::chrono::milliseconds(300))) << "an authenticated socket stays";
+}
+
 TEST(RelayServerSockets, ClosesSocketsOnUnknownPathsAndChannels)
 {
     LocalRelay relay;

@@ -50,8 +50,8 @@ HttpAnswer httpRequest(const QByteArray &method, const QUrl &url, const QByteArr
     return answer;
 }
 
-LocalRelay::LocalRelay(PinBook::Limits limits, PinBook::Clock clock)
-    : limits_(limits), clock_(std::move(clock))
+LocalRelay::LocalRelay(PinBook::Limits limits, PinBook::Clock clock, std::chrono::milliseconds authenticationTimeout)
+    : limits_(limits), clock_(std::move(clock)), authenticationTimeout_(authenticationTimeout)
 {
     start();
 }
@@ -60,7 +60,7 @@ LocalRelay::~LocalRelay() = default;
 
 void LocalRelay::start()
 {
-    server_ = std::make_unique<RelayServer>(RelayServer::Options{data_.path(), limits_, clock_});
+    server_ = std::make_unique<RelayServer>(RelayServer::Options{data_.path(), limits_, clock_, authenticationTimeout_});
     const auto port = server_->listenAt(QHostAddress::LocalHost, port_);
     if (!port)
         throw std::runtime_error("the test relay cannot listen");

@@ -35,7 +35,8 @@ HttpAnswer httpRequest(const QByteArray &method, const QUrl &url, const QByteArr
 // directory that outlives stop() and start(), as a restarted relay's would.
 class LocalRelay {
 public:
-    explicit LocalRelay(PinBook::Limits limits = {}, PinBook::Clock clock = &QDateTime::currentDateTimeUtc);
+    explicit LocalRelay(PinBook::Limits limits = {}, PinBook::Clock clock = &QDateTime::currentDateTimeUtc,
+                        std::chrono::milliseconds authenticationTimeout = std::chrono::seconds(10));
     ~LocalRelay();
 
     // The first start takes a free port; later ones reuse it.
@@ -56,6 +57,7 @@ public:
 private:
     PinBook::Limits limits_;
     PinBook::Clock clock_;
+    std::chrono::milliseconds authenticationTimeout_;
     QTemporaryDir data_;
     quint16 port_ = 0;
     std::unique_ptr<RelayServer> server_;
