@@ -24,11 +24,14 @@ chmod 700 "$XDG_RUNTIME_DIR"
 unset DISPLAY WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS
 export ORVANE_TEST_KEYRING=$keyring
 
-# The inner shell starts inside the new bus, so the keyring registers on it.
-exec dbus-run-session -- bash -c '
+# The inner shell starts inside the new bus, so the keyring registers on it. Not exec'd, so
+# the trap above removes the temporary directories when the test ends.
+status=0
+dbus-run-session -- bash -c '
     if [[ $ORVANE_TEST_KEYRING == 1 ]]; then
         # An empty password would leave the login collection uncreated.
         printf "orvane-test" | gnome-keyring-daemon --unlock --components=secrets >/dev/null
     fi
     exec "$@"
-' isolated-session "$@" 2> >(grep -v "Failed to set fd limit" >&2)
+' isolated-session "$@" 2> >(grep -v "Failed to set fd limit" >&2) || status=$?
+exit "$status"

@@ -68,34 +68,7 @@ TEST(RelayServerPairing, IssuesAPinThatPairsOnceAndHandsTheGlassesTheirTokenOnce
     EXPECT_EQ(json(again.body).value("message").toString(), "This PIN is unknown or has expired.");
 }
 
-TEST(RelayServerPairing, AcceptsAPinTypedInArabicIndicDigits)
-{
-    LocalRelay relay;
-    QString arabic;
-    for (const QChar digit : relay.issuePin())
-        arabic.append(QChar(0x0660 + digit.digitValue()));
-    EXPECT_EQ(complete(relay, arabic).status, 200);
-}
-
-TEST(RelayServerPairing, ForgetsAPinAfterItsLifetime)
-{
-    QDateTime now = QDateTime::currentDateTimeUtc();
-    LocalRelay relay({}, [&now] { return now; });
-    const QString pin = relay.issuePin();
-    now = now.addSecs(301);
-    EXPECT_EQ(complete(relay, pin).status, 404);
-}
-
-TEST(RelayServerPairing, LimitsFailedAttemptsFromOneAddress)
-{
-    LocalRelay relay({std::chrono::seconds(300), 2, std::chrono::seconds(60)});
-    const QString pin = relay.issuePin();
-    EXPECT_EQ(complete(relay, "wrong").status, 404);
-    EXPECT_EQ(complete(relay, "wrong").status, 404);
-    const HttpAnswer limited = complete(relay, pin);
-    EXPECT_EQ(limited.status, 429);
-    EXPECT_FALSE(json(limited.body).value("message").toString().isEmpty());
-}
+// Arabic-Indic digits and rate limiting over HTTP: pairing_calls_test; their rules: pin_book_test.
 
 TEST(RelayServerPairing, RefusesMalformedRequestsAndUnknownAddresses)
 {
