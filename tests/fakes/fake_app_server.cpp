@@ -1,0 +1,232 @@
+// A stand-in for `codex`: answers `--version` and `app-server daemon version`, and plays a
+// scripted App Server session on standard input and output. The scenario is a JSON file named
+// by ORVANE_FAKE_SCENARIO (format in fake_app_server.md beside this file); every launch and every line received
+// is appended to the scenario's "log" file, one JSON object a line.
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <boost/json.hpp>
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <vector>
+#include <unistd.h>
+
+namespace json = boost::json;
+
+namespace {
+
+json::object scenario;
+std::map<std::string, int> callCounts;
+std::string pending; // bytes received without a line feed yet
+
+void log(json::object event)
+{
+    const auto *path = scenario.if_contains("log");
+    if (!path || !path->is_string())
+        return;
+    event["pid"] = static_cast<std::int64_t>(::getpid());
+    std::ofstream(std::string(path->as_string()), std::ios::app) << json::serialize(event) << '\n';
+}
+
+void writeAll(std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const auto written = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
+        if (written <= 0)
+            std::_Exit(3);
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+}
+
+// A message given as a string is written as that raw line; anything else as compact JSON.
+std::string line(const json::value &message)
+{
+    return (message.is_string() ? std::string(message.as_string()) : json::serialize(message)) + "\n";
+}
+
+std::string messages(const json::object &reply, std::string_view key)
+{
+    std::string bytes;
+    if (const auto *list = reply.if_contains(key); list && list->is_array())
+        for (const auto &message : list->as_array())
+            bytes += line(message);
+    return bytes;
+}
+
+std::int64_t integer(const json::object &object, std::string_view key, std::int64_t fallback)
+{
+    const auto *value = object.if_contains(key);
+    return value && value->is_int64() ? value->as_int64() : fallback;
+}
+
+// The reply for the n-th call of a method: a list plays its entries in turn, then repeats the last.
+json::object replyFor(const json::object &session, const std::string &method)
+{
+    const auto *methods = session.if_contains("methods");
+    const json::value *reply = methods && methods->is_object() ? methods->as_object().if_contains(method) : nullptr;
+    if (!reply)
+        reply = session.if_contains("default");
+    if (!reply)
+        return {{"error", {{"code", -32601}, {"message", "unknown method " + method}}}};
+    if (reply->is_array()) {
+        const auto &list = reply->as_array();
+        const auto index = std::min<std::size_t>(static_cast<std::size_t>(callCounts[method]++), list.size() - 1);
+        return list.at(index).as_object();
+    }
+    return reply->as_object();
+}
+
+void play(const json::object &reply, const json::value &id)
+{
+    std::string bytes = messages(reply, "before");
+    if (const auto *code = reply.if_contains("exit")) {
+        writeAll(bytes);
+        std::_Exit(static_cast<int>(code->as_int64()));
+    }
+    if (!reply.contains("silent")) {
+        if (const auto *raw = reply.if_contains("raw")) {
+            std::string text(raw->as_string());
+            const auto at = text.find("{id}");
+            if (at != std::string::npos)
+                text.replace(at, 4, json::serialize(id));
+            bytes += text + "\n";
+        } else {
+            json::object response{{"id", id}};
+            if (const auto *error = reply.if_contains("error"))
+                response["error"] = *error;
+            else
+                response["result"] = reply.contains("result") ? reply.at("result") : json::value(nullptr);
+            if (const auto padding = integer(reply, "padding", 0); padding > 0 && response["result"].is_object())
+                response["result"].as_object()["padding"] = std::string(static_cast<std::size_t>(padding), 'x');
+            bytes += json::serialize(response) + "\n";
+        }
+    }
+    bytes += messages(reply, "after");
+    if (const auto flood = integer(reply, "flood", 0); flood > 0)
+        bytes += std::string(static_cast<std::size_t>(flood), 'x');
+
+    // Several writes with pauses between them, so the reader sees the pieces apart.
+    const auto pieces = std::max<std::int64_t>(1, integer(reply, "chunks", 1));
+    const auto size = bytes.size() / static_cast<std::size_t>(pieces);
+    for (std::int64_t piece = 0; piece < pieces; ++piece) {
+        const auto from = static_cast<std::size_t>(piece) * size;
+        writeAll(piece + 1 == pieces ? std::string_view(bytes).substr(from) : std::string_view(bytes).substr(from, size));
+        if (piece + 1 < pieces)
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+}
+
+void receive(const json::object &session, const std::string &text)
+{
+    log({{"event", "in"}, {"line", text}});
+    json::error_code error;
+    auto message = json::parse(text, error);
+    if (error || !message.is_object())
+        return;
+    const auto *method = message.as_object().if_contains("method");
+    const auto *id = message.as_object().if_contains("id");
+    if (!method || !method->is_string() || !id)
+        return;
+    auto reply = replyFor(session, std::string(method->as_string()));
+    const auto delay = integer(reply, "delayMs", 0);
+    if (delay <= 0) {
+        play(reply, *id);
+        return;
+    }
+    QTimer::singleShot(static_cast<int>(delay), [reply, id = *id] { play(reply, id); });
+}
+
+// Like the npm launcher: a parent that keeps signals to itself and waits for the App Server it
+// started, which shares its standard input and output.
+void becomeLauncher()
+{
+    const pid_t child = ::fork();
+    if (child == 0)
+        return;
+    std::signal(SIGTERM, SIG_IGN);
+    log({{"event", "launcher"}, {"child", static_cast<std::int64_t>(child)}});
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    std::_Exit(WIFEXITED(status) ? WEXITSTATUS(status) : 1);
+}
+
+int serve(int argc, char **argv, const json::object &session)
+{
+    if (session.contains("launcher"))
+        becomeLauncher();
+    if (session.contains("ignoreTerminate"))
+        std::signal(SIGTERM, SIG_IGN);
+    QCoreApplication app(argc, argv);
+    log({{"event", "serving"}});
+    writeAll(messages(session, "onStart"));
+
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, [&] {
+        char chunk[65536];
+        const auto count = ::read(STDIN_FILENO, chunk, sizeof chunk);
+        if (count <= 0) {
+            // Like the App Server: the end of its input ends it.
+            log({{"event", "eof"}});
+            std::_Exit(0);
+        }
+        pending.append(chunk, static_cast<std::size_t>(count));
+        for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
+            const auto text = pending.substr(0, end);
+            pending.erase(0, end + 1);
+            receive(session, text);
+        }
+    });
+    return QCoreApplication::exec();
+}
+
+// `--version` and the daemon probe: print, exit with a status, or never exit.
+int shortCommand(const json::value *spec, std::string_view fallbackOutput, int fallbackStatus)
+{
+    const json::object empty;
+    const auto &command = spec && spec->is_object() ? spec->as_object() : empty;
+    if (command.contains("hang"))
+        for (;;)
+            ::pause();
+    const auto *output = command.if_contains("output");
+    writeAll(output && output->is_string() ? std::string_view(output->as_string()) : fallbackOutput);
+    return static_cast<int>(integer(command, "exitCode", fallbackStatus));
+}
+
+}
+
+int main(int argc, char **argv)
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    if (const char *path = std::getenv("ORVANE_FAKE_SCENARIO")) {
+        std::stringstream text;
+        text << std::ifstream(path).rdbuf();
+        scenario = json::parse(text.str()).as_object();
+    }
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    json::array logged;
+    for (const auto &argument : arguments)
+        logged.emplace_back(argument);
+    log({{"event", "launch"}, {"args", logged}});
+
+    using Arguments = std::vector<std::string>;
+    if (arguments == Arguments{"--version"})
+        return shortCommand(scenario.if_contains("version"), "codex-cli 0.0.0-fake\n", 0);
+    if (arguments == Arguments{"app-server", "daemon", "version"})
+        return shortCommand(scenario.if_contains("daemon"), "", 1);
+    const char *mode = arguments == Arguments{"app-server", "--stdio"} ? "stdio"
+                       : arguments == Arguments{"app-server", "proxy"} ? "proxy"
+                                                                      : nullptr;
+    const auto *session = mode ? scenario.if_contains(mode) : nullptr;
+    if (!session || !session->is_object())
+        return 2;
+    return serve(argc, argv, session->as_object());
+}

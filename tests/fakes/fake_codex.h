@@ -1,0 +1,80 @@
+#pragma once
+// A temporary home for one fake `codex`: writes its scenario, points ORVANE_CODEX and
+// ORVANE_FAKE_SCENARIO at it, and reads back what it logged.
+#include <QByteArray>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <boost/json.hpp>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace orvane::test {
+
+class FakeCodex {
+public:
+    explicit FakeCodex(boost::json::object scenario)
+    {
+        scenario["log"] = logPath();
+        QFile file(scenarioPath());
+        file.open(QIODevice::WriteOnly);
+        file.write(QByteArray::fromStdString(boost::json::serialize(scenario)));
+        file.close();
+        qputenv("ORVANE_FAKE_SCENARIO", scenarioPath().toUtf8());
+        qputenv("ORVANE_CODEX", executable());
+    }
+    ~FakeCodex()
+    {
+        qunsetenv("ORVANE_FAKE_SCENARIO");
+        qunsetenv("ORVANE_CODEX");
+    }
+
+    static QByteArray executable() { return ORVANE_FAKE_APP_SERVER; }
+    QString scenarioPath() const { return m_dir.filePath("scenario.json"); }
+    QString logPath() const { return m_dir.filePath("log.jsonl"); }
+    QString dir() const { return m_dir.path(); }
+
+    // Every event logged so far, in order.
+    std::vector<boost::json::object> events() const
+    {
+        std::vector<boost::json::object> events;
+        QFile file(logPath());
+        if (!file.open(QIODevice::ReadOnly))
+            return events;
+        for (const auto &line : file.readAll().split('\n'))
+            if (!line.isEmpty())
+                events.push_back(boost::json::parse(line.toStdString()).as_object());
+        return events;
+    }
+
+    // The lines the App Servers received, as written by the client.
+    std::vector<std::string> received() const
+    {
+        std::vector<std::string> lines;
+        for (const auto &event : events())
+            if (event.at("event") == "in")
+                lines.emplace_back(event.at("line").as_string());
+        return lines;
+    }
+
+    // The argument lists of every launch, short commands included.
+    std::vector<std::string> launches() const
+    {
+        std::vector<std::string> launches;
+        for (const auto &event : events())
+            if (event.at("event") == "launch") {
+                std::string joined;
+                for (const auto &argument : event.at("args").as_array())
+                    joined += (joined.empty() ? "" : " ") + std::string(argument.as_string());
+                launches.push_back(joined);
+            }
+        return launches;
+    }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+}
