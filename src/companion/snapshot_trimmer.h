@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/records.h"
+#include "relay/relay_messages.h"
 
 #include <cstddef>
 
@@ -9,8 +10,8 @@
 // get nothing at all.
 namespace orvane::SnapshotTrimmer {
 
-// The largest message, in bytes, the relay carries in either direction.
-inline constexpr std::size_t messageCeiling = 262'144;
+// The largest message, in bytes, the publisher sends.
+inline constexpr std::size_t messageCeiling = RelayMessages::sizeLimit;
 
 // Bytes of the compact {"type":"snapshot","snapshot":...} message that carries `snapshot`.
 std::size_t messageSize(const GlassesSnapshot &snapshot);
