@@ -1,8 +1,8 @@
 #include "appserver/app_server_transport.h"
 
 #include "appserver/app_server_error.h"
+#include "appserver/child_process.h"
 
-#include <QCoroProcess>
 #include <QCoroSignal>
 #include <QTimer>
 
@@ -10,8 +10,6 @@
 #include <boost/json/serialize.hpp>
 
 #include <csignal>
-#include <sys/types.h>
-#include <unistd.h>
 
 namespace orvane {
 namespace {
@@ -28,14 +26,6 @@ boost::json::parse_options parseOptions()
     return options;
 }
 
-// The child leads its own process group, so the launcher and the App Server it starts can be
-// signalled together.
-void signalGroup(qint64 pid, int signal)
-{
-    if (pid > 0)
-        ::kill(static_cast<pid_t>(-pid), signal);
-}
-
 }
 
 AppServerTransport::AppServerTransport(std::chrono::milliseconds requestTimeout, QObject *parent)
@@ -50,7 +40,7 @@ AppServerTransport::~AppServerTransport()
         QObject::disconnect(process, nullptr, this, nullptr);
         if (process->state() != QProcess::NotRunning) {
             process->closeWriteChannel();
-            signalGroup(process->processId(), SIGKILL);
+            signalProcessGroup(process->processId(), SIGKILL);
         }
     }
 }
@@ -75,9 +65,9 @@ QCoro::Task<void> AppServerTransport::start(QString path, QStringList arguments,
     process->setProgram(path);
     process->setArguments(arguments);
     process->setStandardErrorFile(QProcess::nullDevice());
-    process->setChildProcessModifier([] { ::setpgid(0, 0); });
+    leadOwnProcessGroup(*process);
     process->start(QIODevice::ReadWrite);
-    const bool started = co_await qCoro(process.data()).waitForStarted();
+    const bool started = co_await launched(process);
     if (!self || !process)
         throw AppServerError::disconnected();
     if (!started) {
@@ -93,7 +83,7 @@ QCoro::Task<void> AppServerTransport::start(QString path, QStringList arguments,
     connect(process, &QProcess::readyReadStandardOutput, this, &AppServerTransport::consume);
     connect(process, &QProcess::finished, this, [this, pid] {
         // Whatever the launcher left behind goes with it.
-        signalGroup(pid, SIGKILL);
+        signalProcessGroup(pid, SIGKILL);
         m_pending.failAll(std::make_exception_ptr(AppServerError::disconnected()));
         Q_EMIT framingSettled();
     });
@@ -242,12 +232,12 @@ void AppServerTransport::retire(QProcess *process)
     // The npm launcher keeps a terminate signal to itself, but the App Server it started ends
     // when its input closes; so close first, then signal the whole group.
     process->closeWriteChannel();
-    signalGroup(pid, SIGTERM);
+    signalProcessGroup(pid, SIGTERM);
     connect(process, &QProcess::finished, process, [process, pid] {
-        signalGroup(pid, SIGKILL);
+        signalProcessGroup(pid, SIGKILL);
         process->deleteLater();
     });
-    QTimer::singleShot(retireGrace, process, [pid] { signalGroup(pid, SIGKILL); });
+    QTimer::singleShot(retireGrace, process, [pid] { signalProcessGroup(pid, SIGKILL); });
 }
 
 }

@@ -10,11 +10,14 @@ MessageFraming::Fed LineFraming::feed(std::string_view bytes)
     m_buffer.append(bytes);
     std::size_t lineStart = 0;
     for (std::size_t end; (end = m_buffer.find('\n', searchFrom)) != std::string::npos;) {
+        if (end - lineStart > m_maxLine)
+            break;
         fed.messages.emplace_back(m_buffer, lineStart, end - lineStart);
         lineStart = end + 1;
         searchFrom = lineStart;
     }
     m_buffer.erase(0, lineStart);
+    // The same whether the line came in one chunk or many.
     if (m_buffer.size() > m_maxLine) {
         m_buffer = std::string();
         fed.failed = true;

@@ -1,11 +1,11 @@
 #include "appserver/app_server_client.h"
+#include "appserver/child_process.h"
 
 #include <QCoroProcess>
 #include <QProcess>
 #include <QStringDecoder>
 
 #include <csignal>
-#include <unistd.h>
 
 namespace orvane {
 
@@ -17,14 +17,14 @@ QCoro::Task<std::optional<std::string>> AppServerClient::run(std::string path, Q
     process.setArguments(arguments);
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardErrorFile(QProcess::nullDevice());
-    // Its own process group, so an overrun takes the launcher's children with it.
-    process.setChildProcessModifier([] { ::setpgid(0, 0); });
+    // An overrun takes the launcher's children with it.
+    leadOwnProcessGroup(process);
     process.start(QIODevice::ReadOnly);
-    if (!co_await qCoro(process).waitForStarted())
+    if (!co_await launched(&process))
         co_return std::nullopt;
-    const auto pid = static_cast<pid_t>(process.processId());
+    const auto pid = process.processId();
     if (!co_await qCoro(process).waitForFinished(limit)) {
-        ::kill(-pid, SIGKILL);
+        signalProcessGroup(pid, SIGKILL);
         co_await qCoro(process).waitForFinished();
         co_return std::nullopt;
     }

@@ -2,6 +2,8 @@
 // scripted App Server session on standard input and output. The scenario is a JSON file named
 // by ORVANE_FAKE_SCENARIO (format in fake_app_server.md beside this file); every launch and every line received
 // is appended to the scenario's "log" file, one JSON object a line.
+#include "websocket_stdio.h"
+
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -13,6 +15,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -27,6 +30,9 @@ namespace {
 json::object scenario;
 std::map<std::string, int> callCounts;
 std::string pending; // bytes received without a line feed yet
+QSocketNotifier *input = nullptr;
+// Set in proxy mode, which speaks WebSocket like the daemon behind the real proxy.
+std::unique_ptr<orvane::test::WebSocketStdio> websocket;
 
 void log(json::object event)
 {
@@ -89,7 +95,7 @@ void play(const json::object &reply, const json::value &id)
 {
     std::string bytes = messages(reply, "before");
     if (const auto *code = reply.if_contains("exit")) {
-        writeAll(bytes);
+        writeAll(websocket ? websocket->framed(bytes, {}) : bytes);
         std::_Exit(static_cast<int>(code->as_int64()));
     }
     if (!reply.contains("silent")) {
@@ -114,6 +120,13 @@ void play(const json::object &reply, const json::value &id)
     if (const auto flood = integer(reply, "flood", 0); flood > 0)
         bytes += std::string(static_cast<std::size_t>(flood), 'x');
 
+    if (reply.contains("closeInput")) {
+        // Stops reading but lives on: the client's next write meets a broken pipe.
+        input->setEnabled(false);
+        ::close(STDIN_FILENO);
+    }
+    if (websocket)
+        bytes = websocket->framed(bytes, reply);
     // Several writes with pauses between them, so the reader sees the pieces apart.
     const auto pieces = std::max<std::int64_t>(1, integer(reply, "chunks", 1));
     const auto size = bytes.size() / static_cast<std::size_t>(pieces);
@@ -159,7 +172,7 @@ void becomeLauncher()
     std::_Exit(WIFEXITED(status) ? WEXITSTATUS(status) : 1);
 }
 
-int serve(int argc, char **argv, const json::object &session)
+int serve(int argc, char **argv, const json::object &session, bool proxy)
 {
     if (session.contains("launcher"))
         becomeLauncher();
@@ -167,16 +180,27 @@ int serve(int argc, char **argv, const json::object &session)
         std::signal(SIGTERM, SIG_IGN);
     QCoreApplication app(argc, argv);
     log({{"event", "serving"}});
-    writeAll(messages(session, "onStart"));
+    if (proxy) {
+        websocket = std::make_unique<orvane::test::WebSocketStdio>(session, log, writeAll);
+        websocket->holdUntilUpgraded(messages(session, "onStart"));
+    } else {
+        writeAll(messages(session, "onStart"));
+    }
 
-    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&input, &QSocketNotifier::activated, [&] {
+    QSocketNotifier notifier(STDIN_FILENO, QSocketNotifier::Read);
+    input = &notifier;
+    QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
         char chunk[65536];
         const auto count = ::read(STDIN_FILENO, chunk, sizeof chunk);
         if (count <= 0) {
             // Like the App Server: the end of its input ends it.
             log({{"event", "eof"}});
             std::_Exit(0);
+        }
+        if (websocket) {
+            for (const auto &message : websocket->feed(std::string_view(chunk, static_cast<std::size_t>(count))))
+                receive(session, message);
+            return;
         }
         pending.append(chunk, static_cast<std::size_t>(count));
         for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
@@ -228,5 +252,5 @@ int main(int argc, char **argv)
     const auto *session = mode ? scenario.if_contains(mode) : nullptr;
     if (!session || !session->is_object())
         return 2;
-    return serve(argc, argv, session->as_object());
+    return serve(argc, argv, session->as_object(), std::string_view(mode) == "proxy");
 }

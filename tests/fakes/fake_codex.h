@@ -17,7 +17,7 @@ class FakeCodex {
 public:
     explicit FakeCodex(boost::json::object scenario)
     {
-        scenario["log"] = logPath();
+        scenario["log"] = logPath().toStdString();
         QFile file(scenarioPath());
         file.open(QIODevice::WriteOnly);
         file.write(QByteArray::fromStdString(boost::json::serialize(scenario)));

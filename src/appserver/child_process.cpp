@@ -1,0 +1,55 @@
+#include "appserver/child_process.h"
+
+#include <coroutine>
+
+#include <csignal>
+#include <sys/types.h>
+#include <unistd.h>
+
+namespace orvane {
+
+void leadOwnProcessGroup(QProcess &process)
+{
+    process.setChildProcessModifier([] { ::setpgid(0, 0); });
+}
+
+void signalProcessGroup(qint64 pid, int signal)
+{
+    if (pid > 0)
+        ::kill(static_cast<pid_t>(-pid), signal);
+}
+
+namespace {
+
+// Resumes on the process's next state change, or when it is destroyed. (QCoro's signal
+// awaiter cannot take QProcess's private-signal argument.)
+struct NextState {
+    QProcess *process;
+    QMetaObject::Connection changed;
+    QMetaObject::Connection destroyed;
+
+    bool await_ready() const noexcept { return false; }
+    void await_suspend(std::coroutine_handle<> waiter)
+    {
+        auto resume = [this, waiter] {
+            QObject::disconnect(changed);
+            QObject::disconnect(destroyed);
+            waiter.resume();
+        };
+        changed = QObject::connect(process, &QProcess::stateChanged, process, resume, Qt::QueuedConnection);
+        destroyed = QObject::connect(process, &QObject::destroyed, resume);
+    }
+    void await_resume() const noexcept {}
+};
+
+}
+
+QCoro::Task<bool> launched(QPointer<QProcess> process)
+{
+    // A program that cannot be run may be refused before start() returns; no signal follows.
+    while (process && process->state() == QProcess::Starting)
+        co_await NextState{process.data(), {}, {}};
+    co_return process && process->state() == QProcess::Running;
+}
+
+}
