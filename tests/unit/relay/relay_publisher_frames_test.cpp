@@ -214,5 +214,27 @@ TEST_F(ScriptedRelayTest, AReconnectScheduledBeforeAPermanentDisconnectDoesNothi
     EXPECT_FALSE(relay.waitForConnections(2, std::chrono::milliseconds(300)));
 }
 
+TEST_F(ScriptedRelayTest, AReconnectDueAfterANewConnectLeavesTheNewSocketAlone)
+{
+    relay.latest().close();
+    ASSERT_TRUE(waitUntil([this] { return !events.connections.empty(); }));
+    publisher.connect(credentials);
+    ASSERT_TRUE(relay.waitForConnections(2));
+    // The timer of the lost connection (50 ms) fires in this window.
+    EXPECT_FALSE(relay.waitForConnections(3, std::chrono::milliseconds(300)));
+    EXPECT_EQ(relay.openCount(), 1);
+}
+
+TEST(RelayPublisherAddress, AnUnusableBaseUrlIsReportedOnceAndNeverRetried)
+{
+    RelayPublisher publisher(QUrl(QStringLiteral("relay.example.com")), quickTiming());
+    PublisherEvents events(publisher);
+    publisher.connect(credentials);
+    EXPECT_EQ(events.errors, std::vector<std::string>{"The relay URL is invalid."});
+    EXPECT_FALSE(waitUntil([&] { return events.errors.size() > 1 || events.connections.size() > 1; },
+                           std::chrono::milliseconds(200)));
+    EXPECT_THROW(publisher.send(GlassesSnapshot()), RelayError);
+}
+
 } // namespace
 } // namespace orvane::test
