@@ -204,7 +204,11 @@ void AppServerTransport::handle(std::string_view line)
     }
 
     const auto *method = message.if_contains("method");
-    if (!method || !method->is_string() || !eventHandler)
+    if (!method || !method->is_string())
+        return;
+    if (messageHandler)
+        messageHandler(std::string(method->as_string()), id != nullptr);
+    if (!eventHandler)
         return;
     std::optional<boost::json::value> params;
     if (auto *given = message.if_contains("params"))

@@ -52,6 +52,9 @@ public:
     qint64 processId() const;
 
     EventHandler eventHandler;
+    // Told of the same messages, and whether each carried an "id" (a server request).
+    using MessageHandler = std::function<void(const std::string &method, bool carriedId)>;
+    MessageHandler messageHandler;
 
 Q_SIGNALS:
     void framingSettled();
