@@ -32,7 +32,7 @@ QCoro::Task<std::optional<std::string>> AppServerClient::run(std::string path, Q
         co_return std::nullopt;
     const QByteArray output = process.readAllStandardOutput();
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    utf8(output);
+    const QString text = utf8(output);
     if (utf8.hasError())
         co_return std::nullopt;
     co_return output.toStdString();

@@ -4,6 +4,7 @@
 // is appended to the scenario's "log" file, one JSON object a line.
 #include "websocket_stdio.h"
 
+#include <QByteArray>
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -221,7 +222,11 @@ int shortCommand(const json::value *spec, std::string_view fallbackOutput, int f
         for (;;)
             ::pause();
     const auto *output = command.if_contains("output");
-    writeAll(output && output->is_string() ? std::string_view(output->as_string()) : fallbackOutput);
+    const auto *hex = command.if_contains("outputHex");
+    if (hex && hex->is_string())
+        writeAll(QByteArray::fromHex(QByteArray::fromStdString(std::string(hex->as_string()))).toStdString());
+    else
+        writeAll(output && output->is_string() ? std::string_view(output->as_string()) : fallbackOutput);
     return static_cast<int>(integer(command, "exitCode", fallbackStatus));
 }
 

@@ -49,7 +49,8 @@ public:
         return events;
     }
 
-    // The lines the App Servers received, as written by the client.
+    // The lines the App Servers received, as written by the client. A fake logs a line before
+    // it answers it, so everything up to the last answered request is here.
     std::vector<std::string> received() const
     {
         std::vector<std::string> lines;
