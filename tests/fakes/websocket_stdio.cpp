@@ -9,7 +9,9 @@ namespace {
 WebSocketServerPeer::Answer answerFor(const boost::json::object &session)
 {
     const auto *handshake = session.if_contains("handshake");
-    const std::string_view name = handshake && handshake->is_string() ? handshake->as_string() : "accept";
+    const std::string_view name = handshake && handshake->is_string()
+                                      ? std::string_view(handshake->as_string())
+                                      : std::string_view("accept");
     if (name == "wrongKey")
         return WebSocketServerPeer::Answer::WrongKey;
     if (name == "notUpgraded")
