@@ -1,3 +1,4 @@
+#include "app/codex_integration_test.h"
 #include "app/command_line.h"
 #include "app/companion_self_tests.h"
 
@@ -16,6 +17,9 @@ int main(int argc, char **argv)
         std::cout.flush();
         return passed ? 0 : 1;
     }
+
+    if (commandLine.has("--codex-integration-test"))
+        return CompanionIntegrationTest::runAndExit(argc, argv);
 
     QCoreApplication app(argc, argv);
     return 0;

@@ -35,13 +35,19 @@ AppServerTransport::AppServerTransport(std::chrono::milliseconds requestTimeout,
 
 AppServerTransport::~AppServerTransport()
 {
-    // No App Server may outlive its owner, retired ones included.
+    // No App Server may outlive its owner, retired ones included. This runs as the companion
+    // ends, so it may block briefly: a clean exit first, then the kill.
     for (auto *process : findChildren<QProcess *>(Qt::FindDirectChildrenOnly)) {
         QObject::disconnect(process, nullptr, this, nullptr);
-        if (process->state() != QProcess::NotRunning) {
-            process->closeWriteChannel();
-            signalProcessGroup(process->processId(), SIGKILL);
-        }
+        if (process->state() == QProcess::NotRunning)
+            continue;
+        const qint64 pid = process->processId();
+        process->closeWriteChannel();
+        signalProcessGroup(pid, SIGTERM);
+        if (!process->waitForFinished(int(std::chrono::milliseconds(retireGrace).count())))
+            signalProcessGroup(pid, SIGKILL);
+        process->waitForFinished();
+        signalProcessGroup(pid, SIGKILL);
     }
 }
 
