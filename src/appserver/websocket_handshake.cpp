@@ -106,7 +106,7 @@ bool accepts(std::string_view head, std::string_view key)
     };
     return lower(header("upgrade")) == "websocket" && hasToken(header("connection"), "upgrade") &&
            header("sec-websocket-accept") == acceptFor(key) &&
-           header("sec-websocket-extensions").empty();
+           header("sec-websocket-extensions").empty() && header("sec-websocket-protocol").empty();
 }
 
 } // namespace orvane::WebSocketHandshake

@@ -20,8 +20,8 @@ std::string acceptFor(std::string_view key);
 std::string request(std::string_view key);
 
 // Whether a response head (status line and headers, without the blank line) agrees to the
-// upgrade asked for with `key`: status 101, the websocket upgrade, the matching accept value and
-// no extension we would have to decode.
+// upgrade asked for with `key`: status 101, the websocket upgrade, the matching accept value, and
+// neither an extension we would have to decode nor a subprotocol we did not ask for.
 bool accepts(std::string_view head, std::string_view key);
 
 } // namespace orvane::WebSocketHandshake

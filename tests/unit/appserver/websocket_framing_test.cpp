@@ -208,6 +208,10 @@ const std::vector<HeadCase> headCases = {
      "HTTP/1.1 101 Switching Protocols\r\nConnection: Upgrade\r\nUpgrade: websocket\r\n"
      "Sec-WebSocket-Accept: KEY\r\nSec-WebSocket-Extensions: permessage-deflate\r\n\r\n",
      false, true},
+    {"unasked_subprotocol",
+     "HTTP/1.1 101 Switching Protocols\r\nConnection: Upgrade\r\nUpgrade: websocket\r\n"
+     "Sec-WebSocket-Accept: KEY\r\nSec-WebSocket-Protocol: chat\r\n\r\n",
+     false, true},
     {"line_without_colon", "HTTP/1.1 101 Switching Protocols\r\nConnection: Upgrade\r\nUpgrade: websocket\r\n"
                            "Sec-WebSocket-Accept: KEY\r\nbroken\r\n\r\n", false, true},
     {"no_answer", "", false, false},
