@@ -1,6 +1,8 @@
 #include "app/codex_integration_test.h"
 #include "app/command_line.h"
 #include "app/companion_self_tests.h"
+#include "app/help_text.h"
+#include "companion/companion_version.h"
 
 #include <QCoreApplication>
 
@@ -20,6 +22,15 @@ int main(int argc, char **argv)
 
     if (commandLine.has("--codex-integration-test"))
         return CompanionIntegrationTest::runAndExit(argc, argv);
+
+    if (commandLine.has("--help")) {
+        std::cout << helpText;
+        return 0;
+    }
+    if (commandLine.has("--version")) {
+        std::cout << "orvane " << companionVersion << '\n';
+        return 0;
+    }
 
     QCoreApplication app(argc, argv);
     return 0;

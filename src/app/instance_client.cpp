@@ -1,0 +1,47 @@
+#include "app/instance_client.h"
+
+#include "app/instance_server.h"
+
+#include <QDeadlineTimer>
+#include <QLocalSocket>
+
+namespace orvane::InstanceClient {
+namespace {
+
+constexpr int connectLimitMs = 2000;
+
+bool connectTo(QLocalSocket &socket)
+{
+    socket.connectToServer(InstanceServer::socketPath());
+    return socket.waitForConnected(connectLimitMs);
+}
+
+} // namespace
+
+bool running()
+{
+    QLocalSocket socket;
+    return connectTo(socket);
+}
+
+std::optional<InstanceReply> ask(const InstanceRequest &request, std::chrono::milliseconds limit)
+{
+    QLocalSocket socket;
+    if (!connectTo(socket))
+        return std::nullopt;
+    socket.write(request.encode());
+    if (!socket.waitForBytesWritten(connectLimitMs))
+        return std::nullopt;
+    // The companion closes the socket after its answer.
+    const QDeadlineTimer deadline(limit);
+    while (socket.state() != QLocalSocket::UnconnectedState && !deadline.hasExpired())
+        socket.waitForReadyRead(static_cast<int>(deadline.remainingTime()));
+    if (socket.state() != QLocalSocket::UnconnectedState)
+        return std::nullopt;
+    const QByteArray answer = socket.readAll();
+    if (answer.isEmpty())
+        return std::nullopt;
+    return InstanceReply::decode(answer);
+}
+
+} // namespace orvane::InstanceClient
