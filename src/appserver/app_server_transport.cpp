@@ -2,11 +2,11 @@
 
 #include "appserver/app_server_error.h"
 #include "appserver/child_process.h"
+#include "appserver/message_parsing.h"
 
 #include <QCoroSignal>
 #include <QTimer>
 
-#include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
 
 #include <csignal>
@@ -17,14 +17,6 @@ namespace {
 // How long a retired child may take to leave after its input closed and it was asked to.
 constexpr std::chrono::seconds retireGrace{3};
 
-// Thread payloads nest a few levels deep; the bound only keeps a hostile line from building
-// a tree too deep to destroy.
-boost::json::parse_options parseOptions()
-{
-    boost::json::parse_options options;
-    options.max_depth = 1024;
-    return options;
-}
 
 }
 
@@ -186,11 +178,10 @@ void AppServerTransport::consume()
 
 void AppServerTransport::handle(std::string_view line)
 {
-    boost::system::error_code error;
-    auto parsed = boost::json::parse(line, error, {}, parseOptions());
-    if (error || !parsed.is_object())
+    auto parsed = parseMessage(line);
+    if (!parsed)
         return;
-    auto &message = parsed.as_object();
+    auto &message = *parsed;
 
     const auto *id = message.if_contains("id");
     const bool integerID = id && (id->is_int64() || id->is_uint64());
