@@ -1,6 +1,6 @@
 // The private credentials file: permissions, atomic replacement, several accounts, and the
 // chooser that sends the calls there only when the user asked for it.
-#include "relay/credential_store.h"
+#include "relay/credential_store_choice.h"
 #include "relay/file_credential_store.h"
 
 #include <gtest/gtest.h>
@@ -115,17 +115,17 @@ TEST_F(FileCredentialStoreTest, TheChooserUsesTheFileOnlyWhenAskedTo)
     for (const char *choice : {"file", "secret-service", "FILE", ""}) {
         setenv("ORVANE_CREDENTIAL_STORE", choice, 1);
         const bool file = std::string_view(choice) == "file";
-        EXPECT_EQ(CredentialStore::usesFile(), file) << choice;
+        EXPECT_EQ(CredentialStoreChoice::usesFile(), file) << choice;
         if (!file)
             continue;
-        CredentialStore::save("data", account);
+        CredentialStoreChoice::save("data", account);
         EXPECT_EQ(FileCredentialStore::load(account), "data");
-        EXPECT_EQ(CredentialStore::load(account), "data");
-        CredentialStore::remove(account);
+        EXPECT_EQ(CredentialStoreChoice::load(account), "data");
+        CredentialStoreChoice::remove(account);
         EXPECT_FALSE(QFile::exists(FileCredentialStore::path()));
     }
     unsetenv("ORVANE_CREDENTIAL_STORE");
-    EXPECT_FALSE(CredentialStore::usesFile());
+    EXPECT_FALSE(CredentialStoreChoice::usesFile());
 }
 
 } // namespace

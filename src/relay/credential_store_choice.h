@@ -10,7 +10,7 @@
 // (FileCredentialStore) when ORVANE_CREDENTIAL_STORE is "file". The variable is read on every
 // call. A Secret Service that cannot keep the item is reported, never silently replaced by the
 // file: its error then says how to get one or how to choose the file.
-namespace orvane::CredentialStore {
+namespace orvane::CredentialStoreChoice {
 
 inline constexpr std::string_view environmentVariable = "ORVANE_CREDENTIAL_STORE";
 inline constexpr std::string_view secretServiceHint =
@@ -23,4 +23,4 @@ std::optional<std::string> load(std::string_view account);
 void save(std::string_view data, std::string_view account);
 void remove(std::string_view account);
 
-} // namespace orvane::CredentialStore
+} // namespace orvane::CredentialStoreChoice

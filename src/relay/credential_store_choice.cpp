@@ -1,11 +1,11 @@
-#include "relay/credential_store.h"
+#include "relay/credential_store_choice.h"
 
 #include "relay/file_credential_store.h"
 #include "relay/keychain_store.h"
 
 #include <QtGlobal>
 
-namespace orvane::CredentialStore {
+namespace orvane::CredentialStoreChoice {
 
 bool usesFile()
 {
@@ -36,4 +36,4 @@ void remove(std::string_view account)
         KeychainStore::remove(account);
 }
 
-} // namespace orvane::CredentialStore
+} // namespace orvane::CredentialStoreChoice
