@@ -150,7 +150,15 @@ void receive(const json::object &session, const std::string &text)
     const auto *id = message.as_object().if_contains("id");
     if (!method || !method->is_string() || !id)
         return;
-    auto reply = replyFor(session, std::string(method->as_string()));
+    // A reply for one thread ("thread/read#<threadId>") comes before the method's own.
+    std::string name(method->as_string());
+    const auto *params = message.as_object().if_contains("params");
+    const auto *thread = params && params->is_object() ? params->as_object().if_contains("threadId") : nullptr;
+    const auto *methods = session.if_contains("methods");
+    if (thread && thread->is_string() && methods && methods->is_object()
+        && methods->as_object().contains(name + "#" + std::string(thread->as_string())))
+        name += "#" + std::string(thread->as_string());
+    auto reply = replyFor(session, name);
     const auto delay = integer(reply, "delayMs", 0);
     if (delay <= 0) {
         play(reply, *id);
