@@ -6,7 +6,7 @@ CODEX_DIR   := build/codex
 .PHONY: run test build bench
 
 run: build
-	$(RELEASE_DIR)/src/app/orvane
+	scripts/run.sh $(RELEASE_DIR)
 
 build:
 	scripts/install-deps.sh

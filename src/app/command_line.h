@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -14,6 +15,15 @@ public:
     bool has(std::string_view flag) const
     {
         return std::find(m_arguments.begin(), m_arguments.end(), flag) != m_arguments.end();
+    }
+
+    // The argument after the flag; nothing when the flag is absent or last.
+    std::optional<std::string_view> valueAfter(std::string_view flag) const
+    {
+        const auto found = std::find(m_arguments.begin(), m_arguments.end(), flag);
+        if (found == m_arguments.end() || found + 1 == m_arguments.end())
+            return std::nullopt;
+        return *(found + 1);
     }
 
 private:

@@ -30,17 +30,14 @@ std::optional<InstanceReply> ask(const InstanceRequest &request, std::chrono::mi
     if (!connectTo(socket))
         return std::nullopt;
     socket.write(request.encode());
-    if (!socket.waitForBytesWritten(connectLimitMs))
-        return std::nullopt;
     // The companion closes the socket after its answer.
     const QDeadlineTimer deadline(limit);
+    socket.waitForBytesWritten(connectLimitMs);
     while (socket.state() != QLocalSocket::UnconnectedState && !deadline.hasExpired())
         socket.waitForReadyRead(static_cast<int>(deadline.remainingTime()));
-    if (socket.state() != QLocalSocket::UnconnectedState)
-        return std::nullopt;
     const QByteArray answer = socket.readAll();
-    if (answer.isEmpty())
-        return std::nullopt;
+    if (socket.state() != QLocalSocket::UnconnectedState || answer.isEmpty())
+        return InstanceReply{false, "The running companion did not answer."};
     return InstanceReply::decode(answer);
 }
 

@@ -1,5 +1,6 @@
 #include "app/codex_integration_test.h"
 #include "app/command_line.h"
+#include "app/companion_modes.h"
 #include "app/companion_self_tests.h"
 #include "app/help_text.h"
 #include "companion/companion_version.h"
@@ -32,6 +33,15 @@ int main(int argc, char **argv)
         return 0;
     }
 
+    // No window exists yet, so every remaining mode runs without a display.
     QCoreApplication app(argc, argv);
-    return 0;
+    if (commandLine.has("--pair")) {
+        const auto pin = commandLine.valueAfter("--pair");
+        return CompanionModes::runCommand({InstanceRequest::Kind::pair, std::string(pin.value_or(""))});
+    }
+    if (commandLine.has("--unpair"))
+        return CompanionModes::runCommand({InstanceRequest::Kind::unpair, {}});
+    if (commandLine.has("--status"))
+        return CompanionModes::runCommand({InstanceRequest::Kind::status, {}});
+    return CompanionModes::runCompanion(commandLine.has("--headless"));
 }
