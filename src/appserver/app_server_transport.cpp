@@ -65,6 +65,7 @@ QCoro::Task<void> AppServerTransport::start(QString path, QStringList arguments,
     process->setStandardErrorFile(QProcess::nullDevice());
     leadOwnProcessGroup(*process);
     process->start(QIODevice::ReadWrite);
+    const auto before = m_generation;
     const bool started = co_await launched(process);
     if (!self || !process)
         throw AppServerError::disconnected();
@@ -72,6 +73,11 @@ QCoro::Task<void> AppServerTransport::start(QString path, QStringList arguments,
         const auto reason = process->errorString().toStdString();
         delete process.data();
         throw ProcessLaunchError(reason);
+    }
+    // Disconnected while the child was being launched: it must not take over.
+    if (m_generation != before) {
+        retire(process);
+        throw AppServerError::disconnected();
     }
 
     const qint64 pid = process->processId();

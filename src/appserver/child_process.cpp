@@ -1,6 +1,8 @@
 #include "appserver/child_process.h"
 
 #include <coroutine>
+#include <memory>
+#include <utility>
 
 #include <csignal>
 #include <sys/types.h>
@@ -31,7 +33,10 @@ struct NextState {
     bool await_ready() const noexcept { return false; }
     void await_suspend(std::coroutine_handle<> waiter)
     {
-        auto resume = [this, waiter] {
+        // A change already queued may still arrive after the disconnect: resume once only.
+        auto resume = [this, waiter, once = std::make_shared<bool>(false)] {
+            if (std::exchange(*once, true))
+                return;
             QObject::disconnect(changed);
             QObject::disconnect(destroyed);
             waiter.resume();

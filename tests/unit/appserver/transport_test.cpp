@@ -291,6 +291,22 @@ TEST(Transport, AHandshakeThatNeverCompletesIsAFailedStart)
     }
 }
 
+TEST(Transport, ADisconnectDuringTheLaunchKeepsTheNewChildOut)
+{
+    FakeCodex fake(stdioSession({{"default", {{"result", 1}}}}));
+    AppServerTransport transport(1s);
+    auto starting = transport.start(FakeCodex::executable(), {"app-server", "--stdio"}, std::make_unique<LineFraming>());
+    transport.disconnect();
+    std::string error;
+    try {
+        awaitTask(std::move(starting));
+    } catch (const AppServerError &failure) {
+        error = failure.what();
+    }
+    EXPECT_EQ(error, disconnected);
+    EXPECT_FALSE(transport.isRunning());
+}
+
 TEST(Transport, ALaunchFailureIsThrownWithTheSystemsReason)
 {
     AppServerTransport transport(1s);
