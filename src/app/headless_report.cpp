@@ -51,6 +51,11 @@ void HeadlessReport::report()
     const std::optional<std::string> &error = model_.lastError();
     bool errorTold = false;
 
+    if (paired_ != model_.paired()) {
+        paired_ = model_.paired();
+        print(*paired_ ? "Paired." : "Not paired.");
+    }
+
     if (codexDecided_ && codexConnected_ != model_.codexConnected()) {
         codexConnected_ = model_.codexConnected();
         if (*codexConnected_) {
@@ -65,10 +70,6 @@ void HeadlessReport::report()
     if (relayConnected_ != model_.relayConnected()) {
         relayConnected_ = model_.relayConnected();
         print(relayConnected_ ? "Relay connected." : "Relay not connected.");
-    }
-    if (paired_ != model_.paired()) {
-        paired_ = model_.paired();
-        print(*paired_ ? "Paired." : "Not paired.");
     }
     if (const auto thread = threadLine(model_.currentThread()); thread != thread_) {
         print(thread ? *thread : "No current thread.");
