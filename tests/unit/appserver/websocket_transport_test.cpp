@@ -179,17 +179,19 @@ INSTANTIATE_TEST_SUITE_P(Answers, ProxyHandshake,
                                          HandshakeCase{"silent", timedOut}),
                          [](const auto &info) { return std::string(info.param.answer); });
 
-// With a daemon, the client goes through the proxy; a failed upgrade falls back to a
-// dedicated child.
+// With a daemon, the client goes through the proxy; a failed upgrade, or a proxy that exits at
+// once (the daemon went away after the probe), falls back to a dedicated child.
 class ProxyConnect : public testing::TestWithParam<const char *> {};
 
 TEST_P(ProxyConnect, FallsBackToADedicatedChildWhenTheUpgradeFails)
 {
     const std::string answer = GetParam();
     const json::object initialized{{"result", {{"userAgent", "fake"}}}};
-    FakeCodex fake({{"daemon", {{"output", "{\"status\":\"running\"}\n"}, {"exitCode", 0}}},
-                    {"proxy", {{"handshake", answer}, {"methods", {{"initialize", initialized}}}}},
-                    {"stdio", {{"methods", {{"initialize", initialized}}}}}});
+    json::object scenario{{"daemon", {{"output", "{\"status\":\"running\"}\n"}, {"exitCode", 0}}},
+                          {"stdio", {{"methods", {{"initialize", initialized}}}}}};
+    if (answer != "exits")
+        scenario["proxy"] = {{"handshake", answer}, {"methods", {{"initialize", initialized}}}};
+    FakeCodex fake(scenario);
     AppServerClientOptions options;
     options.requestTimeout = 500ms;
     AppServerClient client(options);
@@ -210,7 +212,8 @@ TEST_P(ProxyConnect, FallsBackToADedicatedChildWhenTheUpgradeFails)
     EXPECT_EQ(received[1], R"({"method":"initialized"})");
 }
 
-INSTANTIATE_TEST_SUITE_P(Answers, ProxyConnect, testing::Values("accept", "wrongKey", "notUpgraded", "silent"));
+INSTANTIATE_TEST_SUITE_P(Answers, ProxyConnect,
+                         testing::Values("accept", "wrongKey", "notUpgraded", "silent", "exits"));
 
 } // namespace
 } // namespace orvane
