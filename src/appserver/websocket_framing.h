@@ -41,15 +41,15 @@ private:
 
     friend struct WslayCallbacks;
 
-    std::mutex lock_;
-    std::atomic<State> state_ = State::Idle;
-    wslay_event_context *context_ = nullptr;
-    std::string key_;
-    std::string head_;                  // response head received so far
-    std::string_view input_;            // bytes of the current feed() not yet given to wslay
-    std::string output_;                // bytes wslay produced since the last flush()
-    std::vector<std::string> received_; // messages completed during the current feed()
-    bool closeReceived_ = false;
+    std::mutex m_lock;
+    std::atomic<State> m_state = State::Idle;
+    wslay_event_context *m_context = nullptr;
+    std::string m_key;
+    std::string m_head;                  // response head received so far
+    std::string_view m_input;            // bytes of the current feed() not yet given to wslay
+    std::string m_output;                // bytes wslay produced since the last flush()
+    std::vector<std::string> m_received; // messages completed during the current feed()
+    bool m_closeReceived = false;
 };
 
 } // namespace orvane

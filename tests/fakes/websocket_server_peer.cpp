@@ -17,20 +17,20 @@ struct PeerCallbacks {
                            std::size_t length, int, void *user)
     {
         auto &self = *static_cast<WebSocketServerPeer *>(user);
-        if (self.input_.empty()) {
+        if (self.m_input.empty()) {
             wslay_event_set_error(context, WSLAY_ERR_WOULDBLOCK);
             return -1;
         }
-        const std::size_t count = std::min(length, self.input_.size());
-        std::memcpy(buffer, self.input_.data(), count);
-        self.input_.remove_prefix(count);
+        const std::size_t count = std::min(length, self.m_input.size());
+        std::memcpy(buffer, self.m_input.data(), count);
+        self.m_input.remove_prefix(count);
         return static_cast<ssize_t>(count);
     }
 
     static ssize_t send(wslay_event_context_ptr, const std::uint8_t *data, std::size_t length,
                         int, void *user)
     {
-        static_cast<WebSocketServerPeer *>(user)->output_.append(
+        static_cast<WebSocketServerPeer *>(user)->m_output.append(
             reinterpret_cast<const char *>(data), length);
         return static_cast<ssize_t>(length);
     }
@@ -38,7 +38,7 @@ struct PeerCallbacks {
     static void message(wslay_event_context_ptr, const wslay_event_on_msg_recv_arg *argument,
                         void *user)
     {
-        auto &received = *static_cast<WebSocketServerPeer *>(user)->receiving_;
+        auto &received = *static_cast<WebSocketServerPeer *>(user)->m_receiving;
         const std::string payload(reinterpret_cast<const char *>(argument->msg),
                                   argument->msg_length);
         if (argument->opcode == WSLAY_TEXT_FRAME || argument->opcode == WSLAY_BINARY_FRAME)
@@ -57,52 +57,52 @@ std::string expectedAccept(std::string_view key)
     return QCryptographicHash::hash(input, QCryptographicHash::Sha1).toBase64().toStdString();
 }
 
-WebSocketServerPeer::WebSocketServerPeer(Answer answer) : answer_(answer)
+WebSocketServerPeer::WebSocketServerPeer(Answer answer) : m_answer(answer)
 {
     static constexpr wslay_event_callbacks callbacks{
         PeerCallbacks::receive, PeerCallbacks::send, nullptr, nullptr, nullptr, nullptr,
         PeerCallbacks::message,
     };
-    if (wslay_event_context_server_init(&context_, &callbacks, this) != 0)
+    if (wslay_event_context_server_init(&m_context, &callbacks, this) != 0)
         throw std::bad_alloc();
 }
 
 WebSocketServerPeer::~WebSocketServerPeer()
 {
-    wslay_event_context_free(context_);
+    wslay_event_context_free(m_context);
 }
 
 WebSocketServerPeer::Received WebSocketServerPeer::feed(std::string_view bytes)
 {
     Received received;
-    if (ended_)
+    if (m_ended)
         return received;
-    if (!upgraded_) {
-        head_.append(bytes);
-        const auto end = head_.find("\r\n\r\n");
+    if (!m_upgraded) {
+        m_head.append(bytes);
+        const auto end = m_head.find("\r\n\r\n");
         if (end == std::string::npos)
             return received;
-        answerRequest(std::string_view(head_).substr(0, end), received);
-        if (!upgraded_)
+        answerRequest(std::string_view(m_head).substr(0, end), received);
+        if (!m_upgraded)
             return received;
-        bytes = std::string_view(head_).substr(end + 4);
+        bytes = std::string_view(m_head).substr(end + 4);
     }
-    receiving_ = &received;
-    input_ = bytes;
-    const int result = wslay_event_recv(context_);
-    receiving_ = nullptr;
-    wslay_event_send(context_);
-    received.reply += std::exchange(output_, {});
-    if (result != 0 || (!received.closed && !wslay_event_get_read_enabled(context_)))
+    m_receiving = &received;
+    m_input = bytes;
+    const int result = wslay_event_recv(m_context);
+    m_receiving = nullptr;
+    wslay_event_send(m_context);
+    received.reply += std::exchange(m_output, {});
+    if (result != 0 || (!received.closed && !wslay_event_get_read_enabled(m_context)))
         received.failed = true;
-    ended_ = received.closed || received.failed;
+    m_ended = received.closed || received.failed;
     return received;
 }
 
 void WebSocketServerPeer::answerRequest(std::string_view head, Received &received)
 {
     auto lineEnd = head.find("\r\n");
-    requestLine_ = std::string(head.substr(0, lineEnd));
+    m_requestLine = std::string(head.substr(0, lineEnd));
     while (lineEnd != std::string_view::npos) {
         head.remove_prefix(lineEnd + 2);
         lineEnd = head.find("\r\n");
@@ -114,51 +114,51 @@ void WebSocketServerPeer::answerRequest(std::string_view head, Received &receive
         auto value = colon == std::string_view::npos ? std::string_view{} : line.substr(colon + 1);
         while (!value.empty() && value.front() == ' ')
             value.remove_prefix(1);
-        headers_[name] = std::string(value);
+        m_headers[name] = std::string(value);
     }
 
-    const auto key = QByteArray::fromStdString(headers_["sec-websocket-key"]);
+    const auto key = QByteArray::fromStdString(m_headers["sec-websocket-key"]);
     const auto decodedKey = QByteArray::fromBase64Encoding(key, QByteArray::AbortOnBase64DecodingErrors);
-    const bool valid = requestLine_ == "GET / HTTP/1.1" && headers_["host"] == "localhost" &&
-                       headers_["upgrade"] == "websocket" && headers_["connection"] == "Upgrade" &&
-                       headers_["sec-websocket-version"] == "13" && decodedKey &&
+    const bool valid = m_requestLine == "GET / HTTP/1.1" && m_headers["host"] == "localhost" &&
+                       m_headers["upgrade"] == "websocket" && m_headers["connection"] == "Upgrade" &&
+                       m_headers["sec-websocket-version"] == "13" && decodedKey &&
                        decodedKey.decoded.size() == 16;
     if (!valid) {
         received.reply = "HTTP/1.1 400 Bad Request\r\ncontent-length: 0\r\n\r\n";
         received.failed = true;
-        ended_ = true;
+        m_ended = true;
         return;
     }
-    switch (answer_) {
+    switch (m_answer) {
     case Answer::Silent:
-        ended_ = true;
+        m_ended = true;
         return;
     case Answer::NotUpgraded:
         received.reply = "HTTP/1.1 200 OK\r\ncontent-length: 0\r\n\r\n";
-        ended_ = true;
+        m_ended = true;
         return;
     case Answer::Accept:
     case Answer::WrongKey:
         break;
     }
     const std::string accept =
-        expectedAccept(answer_ == Answer::WrongKey ? "dGhlIHNhbXBsZSBub25jZQ==" : key.toStdString());
+        expectedAccept(m_answer == Answer::WrongKey ? "dGhlIHNhbXBsZSBub25jZQ==" : key.toStdString());
     // The daemon's own answer: lower-case names and an extra header of its own.
     received.reply = "HTTP/1.1 101 Switching Protocols\r\nconnection: Upgrade\r\nupgrade: websocket\r\n"
                      "sec-websocket-accept: " + accept +
                      "\r\nx-codex-websocket-max-unfragmented-message-bytes: 16777216\r\n\r\n";
-    upgraded_ = answer_ == Answer::Accept;
-    ended_ = !upgraded_;
+    m_upgraded = m_answer == Answer::Accept;
+    m_ended = !m_upgraded;
 }
 
 std::string WebSocketServerPeer::queue(std::uint8_t opcode, std::string_view payload)
 {
     const wslay_event_msg frame{opcode, reinterpret_cast<const std::uint8_t *>(payload.data()),
                                 payload.size()};
-    if (wslay_event_queue_msg(context_, &frame) != 0)
+    if (wslay_event_queue_msg(m_context, &frame) != 0)
         throw std::logic_error("the server peer cannot send after a close");
-    wslay_event_send(context_);
-    return std::exchange(output_, {});
+    wslay_event_send(m_context);
+    return std::exchange(m_output, {});
 }
 
 std::string WebSocketServerPeer::text(std::string_view message)

@@ -33,10 +33,10 @@ public:
     WebSocketServerPeer &operator=(const WebSocketServerPeer &) = delete;
 
     Received feed(std::string_view bytes);
-    bool upgraded() const { return upgraded_; }
+    bool upgraded() const { return m_upgraded; }
     // The request line and the headers by lower-case name, once the request head is complete.
-    const std::string &requestLine() const { return requestLine_; }
-    const std::map<std::string, std::string> &requestHeaders() const { return headers_; }
+    const std::string &requestLine() const { return m_requestLine; }
+    const std::map<std::string, std::string> &requestHeaders() const { return m_headers; }
 
     std::string text(std::string_view message);
     std::string binary(std::string_view message);
@@ -48,16 +48,16 @@ private:
     void answerRequest(std::string_view head, Received &received);
     std::string queue(std::uint8_t opcode, std::string_view payload);
 
-    Answer answer_;
-    wslay_event_context *context_ = nullptr;
-    std::string head_;
-    bool upgraded_ = false;
-    bool ended_ = false;
-    std::string requestLine_;
-    std::map<std::string, std::string> headers_;
-    std::string_view input_;
-    std::string output_;
-    Received *receiving_ = nullptr;
+    Answer m_answer;
+    wslay_event_context *m_context = nullptr;
+    std::string m_head;
+    bool m_upgraded = false;
+    bool m_ended = false;
+    std::string m_requestLine;
+    std::map<std::string, std::string> m_headers;
+    std::string_view m_input;
+    std::string m_output;
+    Received *m_receiving = nullptr;
 };
 
 // One frame built by hand, for shapes a codec will not produce: server-side masks, reserved
