@@ -9,7 +9,14 @@
 #include <QUrl>
 
 #include <chrono>
+#include <ostream>
 #include <vector>
+
+// Readable failure messages for the texts the programs print.
+inline void PrintTo(const QString &text, std::ostream *out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace orvane::test {
 
