@@ -2,6 +2,7 @@
 #include "app/command_line.h"
 #include "app/companion_modes.h"
 #include "app/companion_self_tests.h"
+#include "app/instance_lock.h"
 #include "app/help_text.h"
 #include "companion/companion_version.h"
 
@@ -35,13 +36,18 @@ int main(int argc, char **argv)
 
     // No window exists yet, so every remaining mode runs without a display.
     QCoreApplication app(argc, argv);
-    if (commandLine.has("--pair")) {
-        const auto pin = commandLine.valueAfter("--pair");
-        return CompanionModes::runCommand({InstanceRequest::Kind::pair, std::string(pin.value_or(""))});
+    try {
+        if (commandLine.has("--pair")) {
+            const auto pin = commandLine.valueAfter("--pair");
+            return CompanionModes::runCommand({InstanceRequest::Kind::pair, std::string(pin.value_or(""))});
+        }
+        if (commandLine.has("--unpair"))
+            return CompanionModes::runCommand({InstanceRequest::Kind::unpair, {}});
+        if (commandLine.has("--status"))
+            return CompanionModes::runCommand({InstanceRequest::Kind::status, {}});
+        return CompanionModes::runCompanion(commandLine.has("--headless"));
+    } catch (const InstanceLock::Error &error) {
+        std::cerr << error.what() << '\n';
+        return 1;
     }
-    if (commandLine.has("--unpair"))
-        return CompanionModes::runCommand({InstanceRequest::Kind::unpair, {}});
-    if (commandLine.has("--status"))
-        return CompanionModes::runCommand({InstanceRequest::Kind::status, {}});
-    return CompanionModes::runCompanion(commandLine.has("--headless"));
 }
