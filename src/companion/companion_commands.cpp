@@ -1,0 +1,46 @@
+// Commands from the glasses: only the allowlisted ones, well-formed and unexpired.
+#include "companion/companion_model.h"
+
+#include "companion/relay_command.h"
+
+namespace orvane {
+
+QCoro::Task<void> CompanionModel::handleCommand(boost::json::object object)
+{
+    const AliveToken alive = alive_;
+    const auto command = RelayCommands::accept(object, DateFormatting::Clock::now());
+    if (!command)
+        co_return;
+    switch (command->kind) {
+    case RelayCommand::Kind::requestSnapshot:
+        // The snapshot is the answer.
+        publishSnapshot();
+        co_return;
+    case RelayCommand::Kind::markNotificationSeen:
+        co_return;
+    case RelayCommand::Kind::stopThread:
+        break;
+    }
+
+    const auto turn = activeTurns_.find(command->threadId);
+    if (turn == activeTurns_.end()) {
+        sendCommandResult(command->commandId, RelayCommands::statusUnsupported, RelayCommands::noActiveTurnMessage);
+        co_return;
+    }
+    std::optional<std::string> failure;
+    try {
+        co_await appServer_->interrupt(command->threadId, turn->second);
+    } catch (const std::exception &error) {
+        failure = error.what();
+    }
+    if (!*alive)
+        co_return;
+    if (failure) {
+        sendCommandResult(command->commandId, RelayCommands::statusFailed, RelayCommands::stopFailedMessage(*failure));
+        co_return;
+    }
+    sendCommandResult(command->commandId, RelayCommands::statusSucceeded, RelayCommands::stopRequestedMessage);
+    co_await refresh();
+}
+
+} // namespace orvane

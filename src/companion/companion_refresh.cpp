@@ -1,0 +1,136 @@
+// The refresh cycle: Codex's threads and account in, display records and a snapshot out.
+#include "companion/companion_model.h"
+
+#include "companion/notification_policy.h"
+#include "companion/thread_batch.h"
+#include "companion/thread_ordering.h"
+
+#include <algorithm>
+
+namespace orvane {
+namespace {
+
+boost::json::value orNull(const std::optional<boost::json::object> &result)
+{
+    return result ? boost::json::value(*result) : boost::json::value(nullptr);
+}
+
+} // namespace
+
+// The one place a refresh gets an App Server to talk to. A child still running is reused; one
+// still shaking hands (for a refresh a notification started meanwhile) is waited for.
+QCoro::Task<void> CompanionModel::ensureAppServer()
+{
+    co_await appServer_->connect();
+}
+
+QCoro::Task<void> CompanionModel::refresh()
+{
+    const AliveToken alive = alive_;
+    const auto previous = NotificationPolicy::statesById(threads_);
+
+    std::optional<std::string> failure;
+    try {
+        co_await ensureAppServer();
+    } catch (const std::exception &error) {
+        failure = error.what();
+    }
+    if (!*alive)
+        co_return;
+    if (failure) {
+        refreshFailed(*failure);
+        co_return;
+    }
+    setCodexConnected(true);
+
+    // Started now, collected later: they overlap with the list and the thread reads.
+    auto account = appServer_->account();
+    auto rateLimits = appServer_->rateLimits();
+    auto config = appServer_->config();
+
+    boost::json::array listed;
+    try {
+        listed = co_await appServer_->listThreads(threadLimit);
+    } catch (const std::exception &error) {
+        failure = error.what();
+    }
+    if (failure) {
+        // Requests in flight cannot be withdrawn: wait for them and drop what they bring.
+        co_await std::move(config);
+        co_await std::move(rateLimits);
+        co_await std::move(account);
+        if (*alive)
+            refreshFailed(*failure);
+        co_return;
+    }
+    if (!*alive)
+        co_return;
+
+    ThreadBatch::Input input;
+    input.choice = ThreadBatch::modelChoice(co_await std::move(config));
+    if (!*alive)
+        co_return;
+
+    // One read at a time; a thread that cannot be read in full shows what the list said.
+    const auto count = std::min<std::size_t>(listed.size(), static_cast<std::size_t>(threadLimit));
+    for (std::size_t index = 0; index < count; ++index) {
+        auto &entry = listed[index].as_object();
+        const auto *id = entry.if_contains("id");
+        if (!id || !id->is_string())
+            continue;
+        std::optional<boost::json::object> full;
+        try {
+            full = co_await appServer_->readThread(std::string(id->as_string()));
+        } catch (const std::exception &) {
+        }
+        if (!*alive)
+            co_return;
+        input.threads.push_back(full ? std::move(*full) : std::move(entry));
+    }
+    input.settings = settings_;
+    auto results = co_await ThreadBatch::normalizeOnWorker(std::move(input));
+    if (!*alive)
+        co_return;
+
+    // Replaced whole, so a stop command never meets a half-built map.
+    std::map<std::string, std::string> turns;
+    std::vector<ThreadView> fresh;
+    fresh.reserve(results.size());
+    for (auto &result : results) {
+        if (result.activeTurnID)
+            turns[result.view.id] = *result.activeTurnID;
+        fresh.push_back(std::move(result.view));
+    }
+    activeTurns_ = std::move(turns);
+    ThreadOrdering::sortForDisplay(fresh);
+    setThreads(std::move(fresh));
+    setCurrentThread(threads_.empty() ? std::nullopt : std::optional<ThreadView>(threads_.front()));
+
+    for (const auto &notification :
+         NotificationPolicy::newlyReached(previous, threads_, settings_.nativeNotifications))
+        notifier_.post(notification);
+
+    const auto accountResult = co_await std::move(account);
+    if (!*alive)
+        co_return;
+    const auto rateLimitsResult = co_await std::move(rateLimits);
+    if (!*alive)
+        co_return;
+    auto usage = CodexNormalizer::usage(orNull(accountResult), orNull(rateLimitsResult), threads_,
+                                        settings_.usageMetrics);
+    authenticationMode_ = usage.authenticationMode;
+    setUsage(std::move(usage));
+    setLastSync(std::chrono::system_clock::now());
+    setLastError(std::nullopt);
+    publishSnapshot();
+}
+
+// Earlier threads, usage and sync time stay; paired glasses still learn Codex is unreachable.
+void CompanionModel::refreshFailed(const std::string &reason)
+{
+    setCodexConnected(false);
+    setLastError(reason);
+    publishSnapshot();
+}
+
+} // namespace orvane

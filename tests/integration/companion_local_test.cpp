@@ -1,0 +1,259 @@
+// The model's own state: pairing through orvane-relay, the stored choices and credentials,
+// start at login, the relay address and the debug report.
+#include "companion_harness.h"
+
+#include "companion/relay_base_url.h"
+#include "companion/settings_store.h"
+#include "relay/keychain_store.h"
+
+#include <await_task.h>
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+
+#include <sstream>
+
+namespace orvane::test {
+namespace {
+
+const std::string wrongLength = "Enter the six digits shown on the glasses.";
+const std::string unpairedText = "Pairing removed and relay data deleted.";
+
+std::string message(const CompanionModel &model)
+{
+    return model.pairingMessage().toStdString();
+}
+
+std::optional<PairingCredentials> stored()
+{
+    const auto bytes = KeychainStore::load(CompanionModel::credentialAccount);
+    return bytes ? decodeText<PairingCredentials>(*bytes) : std::nullopt;
+}
+
+// "12 3-456" for "123456": the digits with blanks and hyphens between them.
+QString spaced(const QString &pin)
+{
+    return pin.left(2) + QStringLiteral(" ") + pin.mid(2, 1) + QStringLiteral("-") + pin.mid(3);
+}
+
+QString arabicIndic(const QString &pin)
+{
+    QString text;
+    for (const QChar digit : pin)
+        text += QChar(0x0660 + digit.digitValue());
+    return text;
+}
+
+struct RelayUrl {
+    explicit RelayUrl(const QUrl &url) { qputenv("ORVANE_RELAY_URL", url.toString().toUtf8()); }
+    ~RelayUrl() { qunsetenv("ORVANE_RELAY_URL"); }
+};
+
+TEST(CompanionPairing, TakesSixDigitsOfAnyScriptAndReplacesAndRemovesThePairing)
+{
+    LocalRelay relay;
+    relay.start();
+    RelayUrl url(relay.baseUrl());
+    CompanionModel model(testOptions());
+
+    for (const auto *typed : {"12 34-5", "1234567", ""}) {
+        model.setPairingPIN(QString::fromUtf8(typed));
+        awaitTask(model.pair());
+        EXPECT_EQ(message(model), wrongLength) << typed;
+    }
+    model.setPairingPIN(QStringLiteral("000-000"));
+    awaitTask(model.pair());
+    EXPECT_EQ(message(model), "This PIN is unknown or has expired.");
+    EXPECT_FALSE(model.paired());
+    EXPECT_FALSE(stored());
+
+    std::optional<PairingCredentials> previous;
+    for (const auto &typed : {spaced(relay.issuePin()), arabicIndic(relay.issuePin())}) {
+        model.setPairingPIN(typed);
+        awaitTask(model.pair());
+        EXPECT_EQ(message(model), "Paired. Your glasses will update in a moment.");
+        EXPECT_TRUE(model.paired());
+        EXPECT_EQ(model.pairingPIN(), typed);
+        ASSERT_TRUE(stored());
+        EXPECT_EQ(stored(), model.relay().credentials());
+        EXPECT_NE(stored(), previous);
+        previous = stored();
+        EXPECT_TRUE(waitUntil([&] { return model.relayConnected(); }));
+    }
+    EXPECT_GE(model.eventCount(), 1);
+
+    awaitTask(model.unpair());
+    EXPECT_EQ(message(model), unpairedText);
+    EXPECT_FALSE(model.paired());
+    EXPECT_FALSE(model.relayConnected());
+    EXPECT_TRUE(model.pairingPIN().isEmpty());
+    EXPECT_FALSE(stored());
+    EXPECT_FALSE(model.relay().credentials());
+}
+
+TEST(CompanionPairing, ShowsTheFallbackForABareRejectionAndTheStoresRefusal)
+{
+    // A relay failing with an empty body.
+    QTcpServer failing;
+    ASSERT_TRUE(failing.listen(QHostAddress::LocalHost));
+    QObject::connect(&failing, &QTcpServer::newConnection, [&failing] {
+        auto *socket = failing.nextPendingConnection();
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+            socket->readAll();
+            socket->write("HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+            socket->disconnectFromHost();
+        });
+    });
+    {
+        RelayUrl url(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(failing.serverPort())));
+        CompanionModel model(testOptions());
+        model.setPairingPIN(QStringLiteral("123456"));
+        awaitTask(model.pair());
+        EXPECT_EQ(message(model), "Pairing failed. Check the PIN and try again.");
+        EXPECT_FALSE(model.paired());
+    }
+
+    LocalRelay relay;
+    relay.start();
+    RelayUrl url(relay.baseUrl());
+    auto options = testOptions();
+    options.credentialStore.save = [](std::string_view, std::string_view) {
+        throw CredentialStoreError("Unable to keep the pairing in the system's credential store: refused");
+    };
+    CompanionModel model(options);
+    model.setPairingPIN(relay.issuePin());
+    awaitTask(model.pair());
+    EXPECT_EQ(message(model), "Unable to keep the pairing in the system's credential store: refused");
+    EXPECT_FALSE(model.paired());
+    EXPECT_FALSE(model.relay().credentials());
+}
+
+TEST(CompanionLocalState, StartsFromDefaultsOrWhatIsStoredAndForgetsItAll)
+{
+    {
+        CompanionModel fresh(testOptions());
+        EXPECT_EQ(fresh.settings(), SharingSettings{});
+        EXPECT_FALSE(fresh.paired());
+        const auto report = fresh.debugReport();
+        EXPECT_TRUE(report.ends_with("\nPairing: none\nReconnects: 0\nEvents: 0\nLast sync: never\nLast error: none"))
+            << report;
+        awaitTask(fresh.unpair());
+        EXPECT_EQ(message(fresh), unpairedText);
+        EXPECT_FALSE(fresh.paired());
+    }
+    EXPECT_FALSE(SettingsStore::load()); // nothing written without a change
+
+    // A record missing one field, and credentials that are not JSON: defaults, unpaired, quiet.
+    SharingSettings changed;
+    changed.usageMetrics = false;
+    changed.threadTitles = false;
+    auto record = json::value_from(changed).as_object();
+    record.erase("usageMetrics");
+    QSettings(QStringLiteral("dev.orvane"), QStringLiteral("companion"))
+        .setValue(QStringLiteral("sharingSettings"), QByteArray::fromStdString(json::serialize(record)));
+    KeychainStore::save("{\"channelId\":", CompanionModel::credentialAccount);
+    {
+        CompanionModel model(testOptions());
+        EXPECT_EQ(model.settings(), SharingSettings{});
+        EXPECT_FALSE(model.paired());
+        EXPECT_FALSE(model.lastError());
+    }
+
+    // Stored choices and credentials are taken; the report shortens the channel.
+    SettingsStore::save(changed);
+    const PairingCredentials credentials{"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D", std::string(40, 'k')};
+    KeychainStore::save(encode(credentials), CompanionModel::credentialAccount);
+    CompanionModel model(testOptions());
+    EXPECT_EQ(model.settings(), changed);
+    EXPECT_TRUE(model.paired());
+    EXPECT_NE(model.debugReport().find("\nPairing: 0A1B2C3D\u2026\n"), std::string::npos);
+    EXPECT_EQ(model.debugReport().find(std::string(40, 'k')), std::string::npos);
+
+    awaitTask(model.clearLocalData());
+    EXPECT_EQ(model.settings(), SharingSettings{});
+    EXPECT_EQ(SettingsStore::load(), SharingSettings{});
+    EXPECT_FALSE(model.paired());
+    EXPECT_FALSE(stored());
+    EXPECT_TRUE(model.threads().empty());
+    EXPECT_FALSE(model.lastError());
+    EXPECT_EQ(message(model), unpairedText);
+}
+
+TEST(CompanionLocalState, AppliesStartAtLoginAfterStoringEachChange)
+{
+    QTemporaryDir home;
+    const QString folder = home.filePath(QStringLiteral("autostart"));
+    const QString installed = home.filePath(QStringLiteral("orvane"));
+    QFile program(installed);
+    ASSERT_TRUE(program.open(QIODevice::WriteOnly));
+    program.close();
+    auto options = testOptions();
+    options.loginItem = LoginItem(folder, installed, installed);
+    CompanionModel model(options);
+    const QString entry = folder + QStringLiteral("/dev.orvane.companion.desktop");
+
+    SharingSettings settings;
+    settings.startAtLogin = true;
+    model.setSettings(settings);
+    EXPECT_TRUE(QFile::exists(entry));
+    EXPECT_EQ(SettingsStore::load(), settings);
+    settings.startAtLogin = false;
+    model.setSettings(settings);
+    EXPECT_FALSE(QFile::exists(entry));
+    EXPECT_FALSE(model.lastError());
+
+    // A file where the folder should be: the entry cannot be written.
+    QFile::remove(folder);
+    QDir().rmdir(folder);
+    QFile blocker(folder);
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    settings.startAtLogin = true;
+    model.setSettings(settings);
+    ASSERT_TRUE(model.lastError());
+    EXPECT_TRUE(model.lastError()->starts_with("Start at login could not be changed: ")) << *model.lastError();
+    EXPECT_EQ(SettingsStore::load(), settings); // stored before applying
+}
+
+TEST(CompanionRelayUrl, RefusesWhatIsNoAbsoluteUrlWithOneLine)
+{
+    const auto fallback = RelayBaseUrl::fallback();
+    EXPECT_EQ(fallback, QUrl(QStringLiteral("http://127.0.0.1:8787")));
+    struct Case {
+        std::optional<QString> configured;
+        std::optional<QUrl> chosen; // nothing: refused
+    };
+    const std::vector<Case> cases{
+        {std::nullopt, fallback},
+        {QStringLiteral("https://relay.example:9443/base"), QUrl(QStringLiteral("https://relay.example:9443/base"))},
+        {QStringLiteral("relay.example"), std::nullopt},
+        {QStringLiteral("/v1/relay"), std::nullopt},
+        {QStringLiteral("http://"), std::nullopt},
+        {QStringLiteral(""), std::nullopt},
+        {QStringLiteral("http://exa mple.com"), std::nullopt},
+    };
+    for (const auto &test : cases) {
+        std::ostringstream errors;
+        const auto url = RelayBaseUrl::choose(test.configured, errors);
+        const auto label = test.configured.value_or(QStringLiteral("<unset>")).toStdString();
+        EXPECT_EQ(url, test.chosen.value_or(fallback)) << label;
+        const auto text = errors.str();
+        if (test.chosen) {
+            EXPECT_TRUE(text.empty()) << label;
+        } else {
+            EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << label;
+            EXPECT_NE(text.find("ORVANE_RELAY_URL"), std::string::npos) << label;
+        }
+    }
+    RelayUrl refused(QUrl(QStringLiteral("no-scheme")));
+    CompanionModel model(testOptions());
+    EXPECT_EQ(model.relay().baseURL(), fallback);
+}
+
+} // namespace
+} // namespace orvane::test
