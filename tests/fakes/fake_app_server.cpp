@@ -171,11 +171,12 @@ void receive(const json::object &session, const std::string &text)
 // started, which shares its standard input and output.
 void becomeLauncher()
 {
+    // Logged before the fork, so the log names the launcher before its child can answer.
+    log({{"event", "launcher"}});
     const pid_t child = ::fork();
     if (child == 0)
         return;
     std::signal(SIGTERM, SIG_IGN);
-    log({{"event", "launcher"}, {"child", static_cast<std::int64_t>(child)}});
     int status = 0;
     ::waitpid(child, &status, 0);
     std::_Exit(WIFEXITED(status) ? WEXITSTATUS(status) : 1);

@@ -25,7 +25,7 @@ AppServerClientOptions fastOptions(std::chrono::milliseconds requestTimeout = 2s
 {
     AppServerClientOptions options;
     options.requestTimeout = requestTimeout;
-    options.commandLimit = 400ms;
+    options.commandLimit = 2s;
     options.fixedCandidates = {};
     return options;
 }
@@ -143,6 +143,8 @@ struct FailureCase {
     json::object scenario;
     std::string error;
     std::vector<std::string> launches;
+    // Short only where the time-out is the expected outcome.
+    std::chrono::milliseconds requestTimeout = 5s;
 };
 
 class ConnectFailure : public testing::TestWithParam<FailureCase> {};
@@ -150,7 +152,7 @@ class ConnectFailure : public testing::TestWithParam<FailureCase> {};
 TEST_P(ConnectFailure, ThrowsTheLastAttemptsErrorAndLeavesNoChild)
 {
     FakeCodex fake(GetParam().scenario);
-    AppServerClient client(fastOptions(300ms));
+    AppServerClient client(fastOptions(GetParam().requestTimeout));
     EXPECT_EQ(errorOf(client.connect()), GetParam().error);
     EXPECT_FALSE(client.isRunning());
     EXPECT_EQ(fake.launches(), GetParam().launches);
@@ -172,7 +174,7 @@ INSTANTIATE_TEST_SUITE_P(
     Scenarios, ConnectFailure,
     testing::Values(
         FailureCase{"silentDedicatedChild", scenario(R"({"stdio":{"default":{"silent":true}}})"), noResponse,
-                    probesThen({"app-server --stdio"})},
+                    probesThen({"app-server --stdio"}), 300ms},
         FailureCase{"handshakeError", scenario(R"({"stdio":{"default":{"error":{"message":"not today"}}}})"),
                     "not today", probesThen({"app-server --stdio"})},
         FailureCase{"handshakeNotAnObject", scenario(R"({"stdio":{"default":{"result":[]}}})"), unsupported,
@@ -180,7 +182,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"childExitsDuringHandshake", scenario(R"({"stdio":{"default":{"exit":1}}})"),
                     AppServerError::disconnected().what(), probesThen({"app-server --stdio"})},
         FailureCase{"bothProxyAndDedicatedFail",
-                    scenario(R"({"daemon":{"exitCode":0},"proxy":{"default":{"silent":true}},
+                    scenario(R"({"daemon":{"exitCode":0},"proxy":{"default":{"error":{"message":"first"}}},
                                  "stdio":{"default":{"error":{"message":"second"}}}})"),
                     "second", probesThen({"app-server proxy", "app-server --stdio"})}),
     [](const auto &info) { return std::string(info.param.name); });
@@ -288,7 +290,7 @@ TEST(Calls, OptionalReadsYieldNothingOnAnyFailure)
     for (const char *method : {"account/read", "account/rateLimits/read", "config/read"})
         for (const auto &failure : failures) {
             FakeCodex fake({{"stdio", {{"methods", {{"initialize", initialized}, {method, failure}}}}}});
-            AppServerClient client(fastOptions(300ms));
+            AppServerClient client(fastOptions(1s));
             awaitTask(client.connect());
             const std::string name = method;
             auto read = name == "account/read"              ? client.account()

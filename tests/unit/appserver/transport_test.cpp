@@ -91,7 +91,8 @@ TEST_P(ResponseMatching, CompletesTheRequestAsTheAnswerSays)
 {
     const auto &row = GetParam();
     FakeCodex fake(stdioSession({{"methods", {{"probe", row.reply}}}}));
-    AppServerTransport transport(400ms);
+    // Short only where the time-out is the expected outcome, so a loaded machine cannot fake one.
+    AppServerTransport transport(row.error == timedOut ? 400ms : 10s);
     startFake(transport);
     const auto outcome = outcomeOf(transport.request("probe"));
     EXPECT_EQ(outcome.value, row.value);
@@ -159,8 +160,8 @@ TEST(Transport, ALateResponseAfterTheTimeOutChangesNothing)
 {
     FakeCodex fake(stdioSession(
         {{"methods",
-          {{"slow", {{"delayMs", 600}, {"result", 1}, {"after", {R"({"method":"late"})"}}}}, {"fast", {{"result", 2}}}}}}));
-    AppServerTransport transport(200ms);
+          {{"slow", {{"delayMs", 1500}, {"result", 1}, {"after", {R"({"method":"late"})"}}}}, {"fast", {{"result", 2}}}}}}));
+    AppServerTransport transport(1s);
     std::vector<std::string> events;
     transport.eventHandler = [&](const std::string &method, const std::optional<json::value> &) {
         events.push_back(method);
@@ -279,7 +280,7 @@ TEST(Transport, AHandshakeThatNeverCompletesIsAFailedStart)
 {
     for (const bool closes : {false, true}) {
         FakeCodex fake(stdioSession({{"onStart", {"not a handshake"}}}));
-        AppServerTransport transport(300ms);
+        AppServerTransport transport(closes ? 5s : 300ms);
         std::string error;
         try {
             startFake(transport, std::make_unique<SilentHandshake>(closes));
