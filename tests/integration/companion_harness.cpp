@@ -131,19 +131,6 @@ void Glasses::sendCommand(const json::object &command)
     socket.send(QByteArray::fromStdString(json::serialize(json::object{{"type", "command"}, {"command", command}})));
 }
 
-std::vector<json::object> Glasses::drain(std::chrono::milliseconds window)
-{
-    std::vector<json::object> messages;
-    const auto deadline = std::chrono::steady_clock::now() + window;
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            return messages;
-        if (const auto message = socket.next(left))
-            messages.push_back(json::parse(message->toStdString()).as_object());
-    }
-}
-
 std::string isoWholeSeconds(std::chrono::system_clock::time_point moment)
 {
     auto text = DateFormatting::iso(moment);

@@ -52,8 +52,6 @@ public:
                                      std::chrono::milliseconds limit = std::chrono::seconds(15));
     std::optional<json::object> nextSnapshot(std::chrono::milliseconds limit = std::chrono::seconds(15));
     void sendCommand(const json::object &command);
-    // Whatever arrives within `window`.
-    std::vector<json::object> drain(std::chrono::milliseconds window);
 
     LocalRelay relay;
     LocalRelay::Pairing pairing;

@@ -232,7 +232,6 @@ TEST(CompanionRelayUrl, RefusesWhatIsNoAbsoluteUrlWithOneLine)
         {std::nullopt, fallback},
         {QStringLiteral("https://relay.example:9443/base"), QUrl(QStringLiteral("https://relay.example:9443/base"))},
         {QStringLiteral("relay.example"), std::nullopt},
-        {QStringLiteral("/v1/relay"), std::nullopt},
         {QStringLiteral("http://"), std::nullopt},
         {QStringLiteral(""), std::nullopt},
         {QStringLiteral("http://exa mple.com"), std::nullopt},
