@@ -15,10 +15,14 @@ namespace orvane {
 
 QString InstanceLock::folder()
 {
-    const QString folder = QDir(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation))
-                               .filePath(QStringLiteral("orvane"));
-    QDir().mkpath(folder);
-    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    // Once per process: Qt warns each time it has to choose a runtime folder itself.
+    static const QString folder = [] {
+        const QString path = QDir(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation))
+                                 .filePath(QStringLiteral("orvane"));
+        QDir().mkpath(path);
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        return path;
+    }();
     return folder;
 }
 
