@@ -23,10 +23,6 @@ namespace orvane {
 // The App Server child and the messages that pass over its standard input and output:
 // launching, framing, matching responses to requests by id, the per-request time-out,
 // delivering notifications and server requests, and teardown.
-//
-// Everything runs on the thread that owns the object (the GUI thread's event loop): the
-// process signals, the timers and the coroutines. So the pending table, the id counter and
-// the framing buffer need no lock.
 class AppServerTransport : public QObject {
     Q_OBJECT
 public:
@@ -64,7 +60,6 @@ private:
     bool write(const std::string &bytes);
     void consume();
     void handle(std::string_view line);
-    void childExited();
     void retire(QProcess *process);
 
     std::chrono::milliseconds m_requestTimeout;
@@ -73,6 +68,9 @@ private:
     // Bumped whenever the child is replaced or dropped, so a chunk being dispatched stops
     // when a handler disconnects.
     std::uint64_t m_generation = 0;
+    // No lock guards these or the framing buffer: everything runs on the thread that owns the
+    // object (the GUI thread's event loop), the process signals, the timers and the coroutines.
+    // Never reset, so ids stay unique across restarts of the child.
     std::int64_t m_requestID = 0;
     PendingRequests m_pending;
 };
