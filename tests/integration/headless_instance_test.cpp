@@ -75,6 +75,12 @@ TEST(HeadlessInstance, LaterStartsAndRequestsReachTheRunningCompanion)
     EXPECT_TRUE(status.out.startsWith("Orvane Companion 0.1.0\n")) << status.out.toStdString();
     EXPECT_TRUE(status.out.endsWith("Last error: " + codexMissing + "\n")) << status.out.toStdString();
 
+    const Finished help = orvaneRun({"--help"}, 5s);
+    EXPECT_EQ(help.exitCode, 0);
+    for (const char *word : {"--headless", "--pair PIN", "--unpair", "--status", "--self-test", "--codex-integration-test",
+                             "--version", "ORVANE_RELAY_URL", "ORVANE_CODEX", "ORVANE_CREDENTIAL_STORE"})
+        EXPECT_TRUE(help.out.contains(word)) << word;
+
     // The modes that end the process never ask the running companion anything.
     const Finished selfTest = orvaneRun({"--self-test"}, 60s);
     EXPECT_EQ(selfTest.exitCode, 0);
@@ -90,7 +96,8 @@ TEST(HeadlessInstance, LaterStartsAndRequestsReachTheRunningCompanion)
     const QString socket = QDir(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation))
                                .filePath(QStringLiteral("orvane/instance.socket"));
     EXPECT_TRUE(QFile::exists(socket));
-    RunningCompanion second(orvane, withoutCodex());
+    // A plain start runs the companion too; there is no window yet.
+    RunningCompanion second(orvane, withoutCodex(), {});
     ASSERT_TRUE(second.waitForLine("Not paired.")) << second.errors().toStdString();
     ASSERT_TRUE(second.waitForLine("Codex not connected: " + codexMissing));
     EXPECT_TRUE(orvaneRun({"--status"}, 5s).out.endsWith("Last error: " + codexMissing + "\n"));
