@@ -1,11 +1,14 @@
-// Connecting and the typed calls, against the fake App Server.
+// Finding codex, connecting and the typed calls, against the fake App Server.
 #include "appserver/app_server_client.h"
 #include "appserver/app_server_error.h"
 
-#include "await_task.h"
+#include "appserver_test_support.h"
 #include "fake_codex.h"
 
 #include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTemporaryDir>
 
 #include <csignal>
 
@@ -14,14 +17,51 @@ namespace {
 
 using namespace std::chrono_literals;
 namespace json = boost::json;
-
 using test::awaitTask;
 using test::FakeCodex;
+using test::outcomeOf;
 
-const json::object initialized{{"result", {{"userAgent", "fake"}}}};
+TEST(FindCodex, TriesTheFixedPlacesThenEachPathPieceAndTakesTheFirstExecutableFile)
+{
+    const auto path = qgetenv("PATH");
+    const struct {
+        const char *path, *chosen;
+        std::vector<std::string> expected;
+    } rows[] = {{":/a::/b:", "", {"/fixed/codex", "/a/codex", "/b/codex"}}, {"/a", "/opt/codex", {"/opt/codex"}}};
+    for (const auto &row : rows) {
+        qputenv("PATH", row.path);
+        qputenv("ORVANE_CODEX", row.chosen);
+        EXPECT_EQ(AppServerClient::codexCandidates({"/fixed/codex"}), row.expected) << row.path;
+    }
+
+    QTemporaryDir root;
+    const auto place = [&](const QString &name, QFile::Permissions permissions) {
+        QDir().mkpath(root.filePath(name));
+        QFile file(root.filePath(name + "/codex"));
+        file.open(QIODevice::WriteOnly);
+        file.setPermissions(permissions);
+        return file.fileName().toStdString();
+    };
+    QDir().mkpath(root.filePath("folder/codex"));
+    const auto plain = place("plain", QFile::ReadOwner);
+    const auto onPath = place("bin", QFile::ReadOwner | QFile::ExeOwner);
+    qputenv("PATH", (root.filePath("folder") + ":" + root.filePath("plain") + ":" + root.filePath("bin")).toUtf8());
+    qputenv("ORVANE_CODEX", "");
+    const auto missing = root.filePath("missing/codex").toStdString();
+    // A missing file, a folder and a file without execute permission are passed over.
+    EXPECT_EQ(AppServerClient::findCodex({missing}), onPath);
+    const auto fixed = place("fixed", QFile::ReadOwner | QFile::ExeOwner);
+    EXPECT_EQ(AppServerClient::findCodex({missing, fixed}), fixed);
+    qputenv("ORVANE_CODEX", plain.c_str());
+    EXPECT_EQ(AppServerClient::findCodex({fixed}), std::nullopt);
+    EXPECT_EQ(outcomeOf(AppServerClient().connect()).error,
+              "Codex was not found. Install or update the official Codex app or CLI.");
+    qunsetenv("ORVANE_CODEX");
+    qputenv("PATH", path);
+}
 
 // Short waits and no fixed places, so only the fake can be found.
-AppServerClientOptions fastOptions(std::chrono::milliseconds requestTimeout = 2s)
+AppServerClientOptions fastOptions(std::chrono::milliseconds requestTimeout = 5s)
 {
     AppServerClientOptions options;
     options.requestTimeout = requestTimeout;
@@ -30,275 +70,137 @@ AppServerClientOptions fastOptions(std::chrono::milliseconds requestTimeout = 2s
     return options;
 }
 
-template <typename T>
-std::string errorOf(QCoro::Task<T> task)
+const json::value initialized{{"userAgent", "fake"}};
+
+TEST(Connect, ShakesHandsOnceForConcurrentCallersThenSendsEachCallsExactParams)
 {
-    try {
-        awaitTask(std::move(task));
-    } catch (const std::exception &error) {
-        return error.what();
-    }
-    return {};
-}
-
-std::vector<json::value> parsed(const std::vector<std::string> &lines)
-{
-    std::vector<json::value> values;
-    for (const auto &line : lines)
-        values.push_back(json::parse(line));
-    return values;
-}
-
-const json::value handshake = json::parse(
-    R"({"method":"initialize","id":1,"params":{"clientInfo":{"name":"orvane","title":"Orvane Companion","version":"0.1.0"},"capabilities":{"experimentalApi":false}}})");
-const std::string noResponse = AppServerError::timeout().what();
-const std::string unsupported = AppServerError::invalidResponse().what();
-
-TEST(Connect, ShakesHandsOnceAndASecondConnectSendsNothing)
-{
-    FakeCodex fake({{"version", {{"output", "  codex-cli 1.2.3\n\n"}}}, {"stdio", {{"methods", {{"initialize", initialized}}}}}});
-    AppServerClient client(fastOptions());
-    EXPECT_EQ(awaitTask(client.connect()), initialized.at("result"));
-    EXPECT_EQ(client.codexPath(), FakeCodex::executable().toStdString());
-    EXPECT_EQ(client.codexVersion(), "codex-cli 1.2.3");
-    EXPECT_EQ(client.connectionMode(), "Dedicated stdio");
-    EXPECT_EQ(awaitTask(client.connect()), json::object{});
-    // Answered in order, so the fake has logged everything before it.
-    EXPECT_EQ(awaitTask(client.config()), std::nullopt);
-    client.disconnect();
-    EXPECT_EQ(parsed(fake.received()),
-              (std::vector<json::value>{handshake, json::parse(R"({"method":"initialized"})"),
-                                        json::parse(R"({"method":"config/read","id":2,"params":{"includeLayers":false}})")}));
-    EXPECT_EQ(fake.launches(),
-              (std::vector<std::string>{"--version", "app-server daemon version", "app-server --stdio"}));
-}
-
-TEST(Connect, ConcurrentCallersShareOneChild)
-{
-    FakeCodex fake({{"stdio", {{"methods", {{"initialize", initialized}}}}}});
-    AppServerClient client(fastOptions());
-    auto both = [&]() -> QCoro::Task<bool> {
-        auto first = client.connect();
-        auto second = client.connect();
-        co_await std::move(first);
-        co_await std::move(second);
-        co_return true;
-    };
-    EXPECT_TRUE(awaitTask(both()));
-    client.disconnect();
-    EXPECT_EQ(fake.launches().size(), 3u);
-}
-
-struct VersionCase {
-    const char *name;
-    json::object version;
-    std::optional<std::string> expected;
-};
-
-class VersionQuery : public testing::TestWithParam<VersionCase> {};
-
-TEST_P(VersionQuery, NeverStopsConnecting)
-{
-    FakeCodex fake({{"version", GetParam().version}, {"stdio", {{"methods", {{"initialize", initialized}}}}}});
-    AppServerClient client(fastOptions());
-    awaitTask(client.connect(), 10s);
-    EXPECT_EQ(client.codexVersion(), GetParam().expected);
-    EXPECT_TRUE(client.isRunning());
-    client.disconnect();
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Outputs, VersionQuery,
-    testing::Values(VersionCase{"trimmed", {{"output", "\tcodex-cli 0.171.0\r\n"}}, "codex-cli 0.171.0"},
-                    VersionCase{"emptyIsNone", {{"output", " \n"}}, std::nullopt},
-                    VersionCase{"failedStatus", {{"output", "codex-cli 9\n"}, {"exitCode", 2}}, std::nullopt},
-                    VersionCase{"notUtf8", {{"outputHex", "636f6465782dff0a"}}, std::nullopt},
-                    VersionCase{"neverExits", {{"hang", true}}, std::nullopt}),
-    [](const auto &info) { return std::string(info.param.name); });
-
-TEST(Connect, AProxyThatFailsItsHandshakeFallsBackToADedicatedChild)
-{
-    FakeCodex fake({{"daemon", {{"exitCode", 0}}},
-                    {"proxy", {{"methods", {{"initialize", {{"error", {{"message", "daemon is busy"}}}}}}}}},
-                    {"stdio", {{"methods", {{"initialize", initialized}}}}}});
-    AppServerClient client(fastOptions());
-    EXPECT_EQ(awaitTask(client.connect()), initialized.at("result"));
-    EXPECT_EQ(client.connectionMode(), "Dedicated stdio");
-    client.disconnect();
-    EXPECT_EQ(fake.launches(), (std::vector<std::string>{"--version", "app-server daemon version",
-                                                         "app-server proxy", "app-server --stdio"}));
-}
-
-TEST(Connect, AWorkingProxyIsKept)
-{
-    FakeCodex fake({{"daemon", {{"output", ""}, {"exitCode", 0}}}, {"proxy", {{"methods", {{"initialize", initialized}}}}}});
-    AppServerClient client(fastOptions());
-    awaitTask(client.connect());
-    EXPECT_EQ(client.connectionMode(), "Managed daemon proxy");
-    client.disconnect();
-}
-
-struct FailureCase {
-    const char *name;
-    json::object scenario;
-    std::string error;
-    std::vector<std::string> launches;
-    // Short only where the time-out is the expected outcome.
-    std::chrono::milliseconds requestTimeout = 5s;
-};
-
-class ConnectFailure : public testing::TestWithParam<FailureCase> {};
-
-TEST_P(ConnectFailure, ThrowsTheLastAttemptsErrorAndLeavesNoChild)
-{
-    FakeCodex fake(GetParam().scenario);
-    AppServerClient client(fastOptions(GetParam().requestTimeout));
-    EXPECT_EQ(errorOf(client.connect()), GetParam().error);
-    EXPECT_FALSE(client.isRunning());
-    EXPECT_EQ(fake.launches(), GetParam().launches);
-}
-
-const std::vector<std::string> probes{"--version", "app-server daemon version"};
-std::vector<std::string> probesThen(std::vector<std::string> children)
-{
-    children.insert(children.begin(), probes.begin(), probes.end());
-    return children;
-}
-
-json::object scenario(std::string_view text)
-{
-    return json::parse(text).as_object();
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Scenarios, ConnectFailure,
-    testing::Values(
-        FailureCase{"silentDedicatedChild", scenario(R"({"stdio":{"default":{"silent":true}}})"), noResponse,
-                    probesThen({"app-server --stdio"}), 300ms},
-        FailureCase{"handshakeError", scenario(R"({"stdio":{"default":{"error":{"message":"not today"}}}})"),
-                    "not today", probesThen({"app-server --stdio"})},
-        FailureCase{"handshakeNotAnObject", scenario(R"({"stdio":{"default":{"result":[]}}})"), unsupported,
-                    probesThen({"app-server --stdio"})},
-        FailureCase{"childExitsDuringHandshake", scenario(R"({"stdio":{"default":{"exit":1}}})"),
-                    AppServerError::disconnected().what(), probesThen({"app-server --stdio"})},
-        FailureCase{"bothProxyAndDedicatedFail",
-                    scenario(R"({"daemon":{"exitCode":0},"proxy":{"default":{"error":{"message":"first"}}},
-                                 "stdio":{"default":{"error":{"message":"second"}}}})"),
-                    "second", probesThen({"app-server proxy", "app-server --stdio"})}),
-    [](const auto &info) { return std::string(info.param.name); });
-
-TEST(Connect, NoCodexAnywhereIsCodexMissing)
-{
-    qputenv("ORVANE_CODEX", "/nonexistent/codex");
-    AppServerClient client(fastOptions());
-    EXPECT_EQ(errorOf(client.connect()), "Codex was not found. Install or update the official Codex app or CLI.");
-    qunsetenv("ORVANE_CODEX");
-}
-
-TEST(Connect, AfterTheChildDiesTheNextConnectStartsANewOne)
-{
-    FakeCodex fake({{"stdio", {{"methods", {{"initialize", initialized}}}, {"default", {{"silent", true}}}}}});
-    AppServerClient client(fastOptions(30s));
-    awaitTask(client.connect());
-    const auto firstPid = client.transport().processId();
-    auto killed = [&]() -> QCoro::Task<std::vector<std::string>> {
-        auto first = client.listThreads(1);
-        auto second = client.readThread("t1");
-        ::kill(static_cast<pid_t>(firstPid), SIGKILL);
-        std::vector<std::string> errors;
-        try {
-            co_await std::move(first);
-        } catch (const std::exception &error) {
-            errors.emplace_back(error.what());
-        }
-        try {
-            co_await std::move(second);
-        } catch (const std::exception &error) {
-            errors.emplace_back(error.what());
-        }
-        co_return errors;
-    };
-    const std::string gone = AppServerError::disconnected().what();
-    EXPECT_EQ(awaitTask(killed(), 10s), (std::vector<std::string>{gone, gone}));
-    EXPECT_EQ(awaitTask(client.connect()), initialized.at("result"));
-    EXPECT_NE(client.transport().processId(), firstPid);
-    client.disconnect();
-}
-
-TEST(Calls, SendExactlyTheirParamsAndReturnTheirPart)
-{
-    const json::value thread{{"id", "t1"}, {"updatedAt", 1.7e9}, {"turns", json::array{}}};
-    FakeCodex fake({{"stdio",
+    const json::value thread{{"id", "t1"}, {"turns", json::array{}}};
+    FakeCodex fake({{"version", {{"output", "  codex-cli 1.2.3\n\n"}}},
+                    {"stdio",
                      {{"methods",
-                       {{"initialize", initialized},
+                       {{"initialize", {{"result", initialized}}},
                         {"thread/list", {{"result", {{"data", {thread}}, {"nextCursor", nullptr}}}}},
                         {"thread/read", {{"result", {{"thread", thread}}}}},
                         {"account/read", {{"result", {{"account", nullptr}}}}},
-                        {"account/rateLimits/read", {{"result", {{"rateLimits", {{"primary", nullptr}}}}}}},
-                        {"config/read", {{"result", {{"config", {{"model", "m"}}}}}}},
+                        {"account/rateLimits/read", {{"result", {{"rateLimits", 1}}}}},
+                        {"config/read", {{"result", {{"config", 2}}}}},
                         {"turn/interrupt", {{"result", json::object{}}}}}}}}});
     AppServerClient client(fastOptions());
-    awaitTask(client.connect());
+    auto both = [&]() -> QCoro::Task<std::vector<json::object>> {
+        auto first = client.connect();
+        auto second = client.connect();
+        auto firstResult = co_await std::move(first);
+        auto secondResult = co_await std::move(second);
+        co_return std::vector{firstResult, secondResult};
+    };
+    EXPECT_EQ(awaitTask(both()), (std::vector<json::object>{initialized.as_object(), {}}));
+    EXPECT_EQ(awaitTask(client.connect()), json::object{});
+    EXPECT_EQ(client.codexPath(), FakeCodex::executable().toStdString());
+    EXPECT_EQ(client.codexVersion(), "codex-cli 1.2.3");
+    EXPECT_EQ(client.connectionMode(), "Dedicated stdio");
+
     EXPECT_EQ(awaitTask(client.listThreads(1)), json::array{thread});
     EXPECT_EQ(awaitTask(client.readThread("t1")), thread.as_object());
     EXPECT_EQ(awaitTask(client.account()), (json::object{{"account", nullptr}}));
-    EXPECT_EQ(awaitTask(client.rateLimits()), (json::object{{"rateLimits", {{"primary", nullptr}}}}));
-    EXPECT_EQ(awaitTask(client.config()), (json::object{{"config", {{"model", "m"}}}}));
+    EXPECT_EQ(awaitTask(client.rateLimits()), (json::object{{"rateLimits", 1}}));
+    EXPECT_EQ(awaitTask(client.config()), (json::object{{"config", 2}}));
     awaitTask(client.interrupt("t1", "u1"));
-    client.disconnect();
+    EXPECT_EQ(fake.received(),
+              (std::vector<std::string>{
+                  R"({"method":"initialize","id":1,"params":{"clientInfo":{"name":"orvane","title":"Orvane Companion","version":"0.1.0"},"capabilities":{"experimentalApi":false}}})",
+                  R"({"method":"initialized"})",
+                  R"({"method":"thread/list","id":2,"params":{"limit":1,"sortKey":"updated_at","sortDirection":"desc","archived":false}})",
+                  R"({"method":"thread/read","id":3,"params":{"threadId":"t1","includeTurns":true}})",
+                  R"({"method":"account/read","id":4,"params":{"refreshToken":false}})",
+                  R"({"method":"account/rateLimits/read","id":5,"params":null})",
+                  R"({"method":"config/read","id":6,"params":{"includeLayers":false}})",
+                  R"({"method":"turn/interrupt","id":7,"params":{"threadId":"t1","turnId":"u1"}})"}));
 
-    const std::vector<json::value> expected{
-        handshake,
-        json::parse(R"({"method":"initialized"})"),
-        json::parse(R"({"method":"thread/list","id":2,"params":{"limit":1,"sortKey":"updated_at","sortDirection":"desc","archived":false}})"),
-        json::parse(R"({"method":"thread/read","id":3,"params":{"threadId":"t1","includeTurns":true}})"),
-        json::parse(R"({"method":"account/read","id":4,"params":{"refreshToken":false}})"),
-        json::parse(R"({"method":"account/rateLimits/read","id":5,"params":null})"),
-        json::parse(R"({"method":"config/read","id":6,"params":{"includeLayers":false}})"),
-        json::parse(R"({"method":"turn/interrupt","id":7,"params":{"threadId":"t1","turnId":"u1"}})")};
-    EXPECT_EQ(parsed(fake.received()), expected);
+    // Only a child that died is replaced.
+    ::kill(static_cast<pid_t>(client.transport().processId()), SIGKILL);
+    ASSERT_TRUE(test::waitUntil([&] { return !client.isRunning(); }));
+    EXPECT_EQ(awaitTask(client.connect()), initialized);
+    EXPECT_EQ(fake.launches().size(), 6u);
 }
 
-TEST(Calls, MalformedListAndReadResultsAreUnsupported)
+struct ConnectCase {
+    const char *name;
+    const char *scenario; // @ stands for a session that answers initialize
+    std::string outcome;  // the mode connected in, or the error
+    std::vector<std::string> children;
+    std::optional<std::string> version = "codex-cli 0.0.0-fake";
+};
+
+class Connecting : public testing::TestWithParam<ConnectCase> {};
+
+TEST_P(Connecting, TriesTheProxyThenOneDedicatedChild)
 {
-    const std::vector<json::value> lists{json::object{}, json::value(nullptr), json::array{}, json::value{{"data", "x"}},
-                                         json::value{{"data", {1}}}, json::value{{"data", {json::object{}, "t"}}}};
-    const std::vector<json::value> reads{json::object{}, json::value("t"), json::value{{"thread", json::array{}}},
-                                         json::value{{"thread", nullptr}}};
-    json::array listReplies, readReplies;
-    for (const auto &result : lists)
-        listReplies.push_back(json::object{{"result", result}});
-    for (const auto &result : reads)
-        readReplies.push_back(json::object{{"result", result}});
-    FakeCodex fake({{"stdio", {{"methods", {{"initialize", initialized}, {"thread/list", listReplies}, {"thread/read", readReplies}}}}}});
+    const auto &row = GetParam();
+    std::string scenario = row.scenario;
+    for (auto at = scenario.find('@'); at != std::string::npos; at = scenario.find('@'))
+        scenario.replace(at, 1, R"({"methods":{"initialize":{"result":{}}}})");
+    FakeCodex fake(json::parse(scenario).as_object());
+    // Short only where a time-out is the expected outcome, so a loaded machine cannot fake one.
+    AppServerClient client(fastOptions(scenario.find("silent") == std::string::npos ? 5s : 500ms));
+    const auto outcome = outcomeOf(client.connect());
+    EXPECT_EQ(outcome.value ? client.connectionMode() : outcome.error, row.outcome);
+    EXPECT_EQ(client.isRunning(), outcome.value.has_value());
+    EXPECT_EQ(client.codexVersion(), row.version);
+    auto launches = std::vector<std::string>{"--version", "app-server daemon version"};
+    launches.insert(launches.end(), row.children.begin(), row.children.end());
+    EXPECT_EQ(fake.launches(), launches);
+}
+
+const std::string dedicated = "Dedicated stdio", stdio = "app-server --stdio", proxy = "app-server proxy";
+
+INSTANTIATE_TEST_SUITE_P(
+    Scenarios, Connecting,
+    testing::Values(
+        ConnectCase{"versionBlank", R"({"version":{"output":" \n"},"stdio":@})", dedicated, {stdio}, std::nullopt},
+        ConnectCase{"versionFailed", R"({"version":{"output":"v\n","exitCode":2},"stdio":@})", dedicated, {stdio}, std::nullopt},
+        ConnectCase{"versionNotUtf8", R"({"version":{"outputHex":"ff0a"},"stdio":@})", dedicated, {stdio}, std::nullopt},
+        ConnectCase{"versionNeverExits", R"({"version":{"hang":true},"stdio":@})", dedicated, {stdio}, std::nullopt},
+        ConnectCase{"proxy", R"({"daemon":{"exitCode":0},"proxy":@})", "Managed daemon proxy", {proxy}},
+        ConnectCase{"proxyBadAcceptKey", R"({"daemon":{"exitCode":0},"proxy":{"handshake":"wrongKey"},"stdio":@})",
+                    dedicated, {proxy, stdio}},
+        ConnectCase{"proxyNoAnswer", R"({"daemon":{"exitCode":0},"proxy":{"handshake":"silent"},"stdio":@})", dedicated,
+                    {proxy, stdio}},
+        ConnectCase{"proxyExits", R"({"daemon":{"exitCode":0},"stdio":@})", dedicated, {proxy, stdio}},
+        ConnectCase{"proxyHandshakeError",
+                    R"({"daemon":{"exitCode":0},"proxy":{"default":{"error":{"message":"busy"}}},"stdio":@})", dedicated,
+                    {proxy, stdio}},
+        ConnectCase{"bothFail", R"({"daemon":{"exitCode":0},"proxy":{"default":{"error":{"message":"first"}}},
+                                   "stdio":{"default":{"error":{"message":"second"}}}})",
+                    "second", {proxy, stdio}},
+        ConnectCase{"silentChild", R"({"stdio":{"default":{"silent":true}}})", AppServerError::timeout().what(), {stdio}},
+        ConnectCase{"handshakeNotAnObject", R"({"stdio":{"default":{"result":[]}}})",
+                    AppServerError::invalidResponse().what(), {stdio}}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST(Calls, MalformedResultsAreUnsupportedAndOptionalReadsYieldNothingOnFailure)
+{
+    const json::array lists{json::object{{"result", nullptr}}, json::object{{"result", {{"data", "x"}}}},
+                            json::object{{"result", {{"data", {json::object{}, "t"}}}}}};
+    const json::array reads{json::object{{"result", "t"}}, json::object{{"result", {{"thread", nullptr}}}}};
+    FakeCodex fake({{"stdio",
+                     {{"methods",
+                       {{"initialize", {{"result", initialized}}},
+                        {"thread/list", lists},
+                        {"thread/read", reads},
+                        {"account/read", {{"error", {{"message", "authentication required"}}}}},
+                        {"account/rateLimits/read", {{"result", "text"}}},
+                        {"config/read", {{"exit", 1}}}}}}}});
     AppServerClient client(fastOptions());
     awaitTask(client.connect());
-    for (const auto &result : lists)
-        EXPECT_EQ(errorOf(client.listThreads(20)), unsupported) << json::serialize(result);
-    for (const auto &result : reads)
-        EXPECT_EQ(errorOf(client.readThread("t")), unsupported) << json::serialize(result);
-    EXPECT_EQ(errorOf(client.interrupt("t", "u")), "unknown method turn/interrupt");
-    client.disconnect();
-}
-
-TEST(Calls, OptionalReadsYieldNothingOnAnyFailure)
-{
-    // Each optional read meets an error, a non-object result, silence and a dead child in turn.
-    const json::array failures{json::object{{"error", {{"message", "authentication required"}}}},
-                               json::object{{"result", "text"}}, json::object{{"silent", true}},
-                               json::object{{"exit", 1}}};
-    for (const char *method : {"account/read", "account/rateLimits/read", "config/read"})
-        for (const auto &failure : failures) {
-            FakeCodex fake({{"stdio", {{"methods", {{"initialize", initialized}, {method, failure}}}}}});
-            AppServerClient client(fastOptions(1s));
-            awaitTask(client.connect());
-            const std::string name = method;
-            auto read = name == "account/read"              ? client.account()
-                        : name == "account/rateLimits/read" ? client.rateLimits()
-                                                            : client.config();
-            EXPECT_EQ(awaitTask(std::move(read)), std::nullopt) << method << " " << json::serialize(failure);
-            client.disconnect();
-        }
+    const std::string unsupported = AppServerError::invalidResponse().what();
+    for (const auto &reply : lists)
+        EXPECT_EQ(outcomeOf(client.listThreads(20)).error, unsupported) << json::serialize(reply);
+    for (const auto &reply : reads)
+        EXPECT_EQ(outcomeOf(client.readThread("t")).error, unsupported) << json::serialize(reply);
+    EXPECT_THROW(awaitTask(client.interrupt("t", "u")), AppServerError);
+    EXPECT_EQ(awaitTask(client.account()), std::nullopt);
+    EXPECT_EQ(awaitTask(client.rateLimits()), std::nullopt);
+    EXPECT_EQ(awaitTask(client.config()), std::nullopt);
 }
 
 }
