@@ -70,11 +70,10 @@ struct StreamCase {
 
 const std::string big(70000, 'x');
 const std::vector<StreamCase> streamCases = {
-    {"joined", [](auto &peer) { return peer.text("{\"a\":1}") + peer.binary("{}"); }, {"{\"a\":1}", "{}"}},
     {"length16Bit", [](auto &peer) { return peer.text(big.substr(0, 300)); }, {big.substr(0, 300)}},
     {"length64Bit", [](auto &peer) { return peer.text(big); }, {big}},
-    {"pingBetweenMessages", [](auto &peer) { return peer.text("{}") + peer.ping("p1") + peer.text("[]"); }, {"{}", "[]"},
-     {"p1"}},
+    {"joinedWithAPingBetween", [](auto &peer) { return peer.text("{}") + peer.ping("p1") + peer.binary("[]"); },
+     {"{}", "[]"}, {"p1"}},
     {"fragmentsWithPingInside",
      [](auto &) {
          return encodeRaw({.opcode = 1, .payload = "{\"a", .fin = false}) + encodeRaw({.opcode = 9, .payload = "mid"}) +
