@@ -25,8 +25,9 @@ struct HttpAnswer {
 HttpAnswer httpRequest(const QByteArray &method, const QUrl &url, const QByteArray &body = {},
                        const std::map<QByteArray, QByteArray> &headers = {});
 
-// An orvane-relay in the test process on a loopback port; its data directory outlives stop()
-// and start(), as a restarted relay's would.
+QUrl socketUrl(const QUrl &base, const QString &channelId);
+
+// An orvane-relay in the test process on a loopback port; its data outlives stop() and start().
 class LocalRelay {
 public:
     explicit LocalRelay(PinBook::Limits limits = {}, PinBook::Clock clock = &QDateTime::currentDateTimeUtc,
@@ -44,7 +45,7 @@ public:
     QString issuePin();
     // The whole exchange of the glasses and the companion, over HTTP.
     Pairing pair();
-    QUrl socketUrl(const Pairing &pairing) const;
+    QUrl socketUrl(const Pairing &pairing) const { return test::socketUrl(baseUrl(), pairing.credentials.channelId.c_str()); }
 
 private:
     QTemporaryDir data_;
@@ -52,8 +53,6 @@ private:
     quint16 port_ = 0;
     std::unique_ptr<RelayServer> server_;
 };
-
-QUrl socketUrl(const QUrl &base, const QString &channelId);
 
 // A WebSocket client that records what it receives: a subscriber, or a hand-driven publisher.
 class TestSocket {
@@ -81,6 +80,7 @@ struct PublisherEvents {
 
     explicit PublisherEvents(RelayPublisher &publisher);
     bool authenticated() const { return !connections.empty() && connections.back() == std::pair(true, 0); }
+    void clear() { connections.clear(); commands.clear(); errors.clear(); }
 };
 
 // Reconnects after 50 ms, so tests take milliseconds.
