@@ -1,30 +1,13 @@
 #include "relay_test_support.h"
 
-#include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QTimer>
 
 #include <stdexcept>
 
 namespace orvane::test {
-
-bool waitUntil(const std::function<bool()> &done, std::chrono::milliseconds limit)
-{
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    QTimer::singleShot(limit, &loop, &QEventLoop::quit);
-    poll.start(5);
-    if (!done())
-        loop.exec();
-    return done();
-}
 
 HttpAnswer httpRequest(const QByteArray &method, const QUrl &url, const QByteArray &body,
                        const std::map<QByteArray, QByteArray> &headers)
