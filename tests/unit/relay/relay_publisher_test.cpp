@@ -40,20 +40,25 @@ protected:
     {
         publisher.connect(pairing.credentials);
         ASSERT_TRUE(waitUntil([this] { return events.authenticated(); }));
-        ASSERT_TRUE(subscriber.authenticate(relay.socketUrl(pairing), "subscriber", pairing.subscriberToken));
+    }
+    int revoke(const std::string &channelId, const QByteArray &token)
+    {
+        return httpRequest("POST", relay.url(("/v1/channels/" + channelId + "/revoke").c_str()), {}, {{"Authorization", "Bearer " + token}}).status;
     }
 
     LocalRelay relay;
     LocalRelay::Pairing pairing = relay.pair();
-    RelayPublisher publisher{relay.baseUrl(), quickTiming()};
+    // Heartbeats every 50 ms, which the relay takes and never forwards.
+    RelayPublisher publisher{relay.baseUrl(), quickTiming(50ms)};
     PublisherEvents events{publisher};
-    TestSocket subscriber;
 };
 
 TEST_F(WithRelay, SnapshotsResultsAndCommandsCrossTheRelay)
 {
     publisher.send(sample);
-    EXPECT_EQ(decode<GlassesSnapshot>(parsed(subscriber.next()).at("snapshot")), sample);
+    TestSocket subscriber;
+    ASSERT_TRUE(subscriber.authenticate(relay.socketUrl(pairing), "subscriber", pairing.subscriberToken));
+    EXPECT_EQ(decode<GlassesSnapshot>(parsed(subscriber.next()).at("snapshot")), sample) << "a late subscriber gets the last one";
 
     publisher.sendCommandResult("command-7", "succeeded", "Stopped.", 7);
     json::object event = parsed(subscriber.next()).at("event").as_object();
@@ -67,9 +72,11 @@ TEST_F(WithRelay, SnapshotsResultsAndCommandsCrossTheRelay)
     EXPECT_TRUE(message.starts_with("With [REDACTED] xxx")) << "redacted before the cut";
     EXPECT_LE(QString::fromStdString(message).size(), 300);
 
+    subscriber.send(R"({"type":"mystery"})");
     subscriber.send(R"({"type":"command","command":{"id":"c1","type":"stop_turn"}})");
     ASSERT_TRUE(waitUntil([this] { return !events.commands.empty(); }));
-    EXPECT_EQ(events.commands.front(), (json::object{{"id", "c1"}, {"type", "stop_turn"}}));
+    EXPECT_EQ(events.commands, (std::vector{json::object{{"id", "c1"}, {"type", "stop_turn"}}}));
+    EXPECT_FALSE(subscriber.next(200ms)) << "heartbeats and unknown types go nowhere and are not answered";
 }
 
 TEST_F(WithRelay, RevocationByTheRelayDisconnectsForGoodAndSendingThenThrows)
@@ -78,15 +85,17 @@ TEST_F(WithRelay, RevocationByTheRelayDisconnectsForGoodAndSendingThenThrows)
     publisher.disconnect(false);
     EXPECT_TRUE(publisher.credentials()) << "a passing disconnect keeps the pairing";
     EXPECT_THROW(publisher.send(sample), RelayError);
-    publisher.connect(pairing.credentials);
-    ASSERT_TRUE(waitUntil([this] { return events.authenticated(); }));
+    SetUp();
 
-    ASSERT_EQ(httpRequest("POST", relay.url(("/v1/channels/" + pairing.credentials.channelId + "/revoke").c_str()), {},
-                          {{"Authorization", QByteArray("Bearer ") + pairing.credentials.publisherToken.c_str()}}).status, 204);
+    EXPECT_EQ(revoke(pairing.credentials.channelId, pairing.subscriberToken.toUtf8()), 401);
+    EXPECT_EQ(revoke("00000000-0000-4000-8000-000000000000", "x"), 404);
+    ASSERT_EQ(revoke(pairing.credentials.channelId, pairing.credentials.publisherToken.c_str()), 204);
     ASSERT_TRUE(waitUntil([this] { return !publisher.shouldReconnect(); }));
     EXPECT_FALSE(publisher.credentials());
     EXPECT_EQ(events.connections.back(), std::pair(false, 0));
     EXPECT_THAT([this] { publisher.send(sample); }, ThrowsMessage<RelayError>(StrEq("The relay is disconnected.")));
+    TestSocket late;
+    EXPECT_FALSE(late.authenticate(relay.socketUrl(pairing), "publisher", pairing.credentials.publisherToken.c_str()));
 }
 
 TEST_F(WithRelay, ReconnectsWhenTheRelayComesBackCountingAttemptsFromOne)
