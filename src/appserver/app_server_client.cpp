@@ -66,14 +66,12 @@ QCoro::Task<boost::json::object> AppServerClient::establish()
 
     m_codexVersion.reset();
     const QStringList versionQuery{QStringLiteral("--version")};
-    const QStringList daemonProbe{QStringLiteral("app-server"), QStringLiteral("daemon"), QStringLiteral("version")};
     if (const auto version = co_await run(*path, versionQuery, m_options.commandLimit)) {
         const auto trimmed = QString::fromStdString(*version).trimmed().toStdString();
         if (!trimmed.empty())
             m_codexVersion = trimmed;
     }
-    const bool daemon =
-        (co_await run(*path, daemonProbe, m_options.commandLimit)).has_value();
+    const bool daemon = co_await probeDaemon();
     if (!daemon)
         co_return co_await startAndShakeHands(*path, ConnectionMode::dedicatedStdio);
 
@@ -83,6 +81,41 @@ QCoro::Task<boost::json::object> AppServerClient::establish()
         // The proxy did not work out; a dedicated child is tried once.
     }
     co_return co_await startAndShakeHands(*path, ConnectionMode::dedicatedStdio);
+}
+
+QCoro::Task<boost::json::object> AppServerClient::reconnect()
+{
+    if (!m_connecting)
+        disconnect();
+    co_return co_await connect();
+}
+
+bool AppServerClient::onDedicatedChild() const
+{
+    return isRunning() && m_connectionMode == connectionModeLabel(ConnectionMode::dedicatedStdio);
+}
+
+QCoro::Task<bool> AppServerClient::probeDaemon()
+{
+    if (m_probing) {
+        auto outcome = m_probeWaitList.add(++m_probeWaiters);
+        co_return (co_await outcome).as_bool();
+    }
+    m_probing = true;
+    m_lastProbe = std::chrono::steady_clock::now();
+    const QStringList daemonProbe{QStringLiteral("app-server"), QStringLiteral("daemon"), QStringLiteral("version")};
+    bool available = false;
+    if (const auto path = m_codexPath)
+        available = (co_await run(*path, daemonProbe, m_options.commandLimit)).has_value();
+    m_probing = false;
+    m_probeWaitList.resolveAll(available);
+    co_return available;
+}
+
+bool AppServerClient::daemonRecheckDue(std::chrono::milliseconds interval) const
+{
+    return !m_connecting && !m_probing && onDedicatedChild()
+        && std::chrono::steady_clock::now() - m_lastProbe >= interval;
 }
 
 QCoro::Task<boost::json::object> AppServerClient::startAndShakeHands(std::string path, ConnectionMode mode)

@@ -42,7 +42,18 @@ public:
     // share its outcome instead of starting a second child.
     QCoro::Task<boost::json::object> connect();
     void disconnect();
+    // Ends the running child and connects anew, probing for the daemon again; joins a connect
+    // already under way instead.
+    QCoro::Task<boost::json::object> reconnect();
     bool isRunning() const { return m_transport->isRunning(); }
+    bool onDedicatedChild() const;
+
+    // Runs the daemon probe with the `codex` in use. One probe at a time: a caller arriving
+    // while one runs takes its answer.
+    QCoro::Task<bool> probeDaemon();
+    // Whether a client on a running dedicated child, not connecting, last probed `interval`
+    // ago or longer and no probe runs now.
+    bool daemonRecheckDue(std::chrono::milliseconds interval) const;
 
     QCoro::Task<boost::json::array> listThreads(std::int64_t limit);
     QCoro::Task<boost::json::object> readThread(std::string id);
@@ -81,6 +92,10 @@ private:
     bool m_connecting = false;
     std::int64_t m_connectWaiters = 0;
     PendingRequests m_connectWaitList;
+    bool m_probing = false;
+    std::chrono::steady_clock::time_point m_lastProbe;
+    std::int64_t m_probeWaiters = 0;
+    PendingRequests m_probeWaitList;
 };
 
 }

@@ -39,6 +39,8 @@ struct CredentialStore {
 struct CompanionModelOptions {
     std::chrono::milliseconds pollingInterval{std::chrono::seconds(4)};
     std::chrono::milliseconds notificationRefreshSpacing{std::chrono::seconds(1)};
+    // How often a companion on a dedicated child asks again whether the daemon runs.
+    std::chrono::milliseconds daemonRecheckInterval{std::chrono::seconds(30)};
     AppServerClientOptions appServer;
     RelayPublisher::Timing relayTiming;
     CredentialStore credentialStore;
@@ -176,6 +178,9 @@ private:
     std::optional<PairingCredentials> credentials_;
     std::map<std::string, std::string> activeTurns_;
     std::int64_t sequence_ = 0;
+    // Counts moves from a dedicated child to the daemon; a refresh that began on the child a
+    // move replaced ends quietly, since the moving refresh reports for it.
+    std::uint64_t daemonMoves_ = 0;
     QTimer pollingTimer_;
     bool started_ = false;
     std::string authenticationMode_ = "unknown";

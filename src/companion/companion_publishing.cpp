@@ -15,6 +15,9 @@ void CompanionModel::publishSnapshot()
     source.codexConnected = codexConnected_;
     source.codexVersion = appServer_->codexVersion();
     source.protocolVersion = AppServerClient::protocolVersion;
+    // The mode of a connection that failed would mislead.
+    if (codexConnected_)
+        source.connectionMode = appServer_->connectionMode();
     source.cancellationSupported = AppServerClient::cancellationSupported;
     source.authenticationMode = authenticationMode_;
     if (currentThread_)

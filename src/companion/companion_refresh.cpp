@@ -18,10 +18,20 @@ boost::json::value orNull(const std::optional<boost::json::object> &result)
 } // namespace
 
 // The one place a refresh gets an App Server to talk to. A child still running is reused; one
-// still shaking hands (for a refresh a notification started meanwhile) is waited for.
+// still shaking hands (for a refresh a notification started meanwhile) is waited for. Only the
+// daemon shows turns that other Codex processes run, so a dedicated child gives way to it once
+// the daemon answers the probe.
 QCoro::Task<void> CompanionModel::ensureAppServer()
 {
     co_await appServer_->connect();
+    if (!appServer_->daemonRecheckDue(options_.daemonRecheckInterval))
+        co_return;
+    const AliveToken alive = alive_;
+    const bool daemon = co_await appServer_->probeDaemon();
+    if (!*alive || !daemon || !appServer_->onDedicatedChild())
+        co_return;
+    ++daemonMoves_;
+    co_await appServer_->reconnect();
 }
 
 QCoro::Task<void> CompanionModel::refresh()
@@ -42,6 +52,7 @@ QCoro::Task<void> CompanionModel::refresh()
         co_return;
     }
     setCodexConnected(true);
+    const auto moves = daemonMoves_;
 
     // Started now, collected later: they overlap with the list and the thread reads.
     auto account = appServer_->account();
@@ -59,7 +70,7 @@ QCoro::Task<void> CompanionModel::refresh()
         co_await std::move(config);
         co_await std::move(rateLimits);
         co_await std::move(account);
-        if (*alive)
+        if (*alive && moves == daemonMoves_)
             refreshFailed(*failure);
         co_return;
     }
@@ -87,6 +98,9 @@ QCoro::Task<void> CompanionModel::refresh()
             co_return;
         input.threads.push_back(full ? std::move(*full) : std::move(entry));
     }
+    // Reads the move cut short fell back on list entries, which know nothing of running turns.
+    if (moves != daemonMoves_)
+        co_return;
     input.settings = settings_;
     auto results = co_await ThreadBatch::normalizeOnWorker(std::move(input));
     if (!*alive)

@@ -14,7 +14,8 @@ GlassesSnapshot build(SnapshotSource source, std::int64_t sequence,
                           std::move(source.protocolVersion),
                           std::move(source.authenticationMode),
                           source.cancellationSupported,
-                          DateFormatting::iso(clock())};
+                          DateFormatting::iso(clock()),
+                          std::move(source.connectionMode)};
     snapshot.generatedAt = DateFormatting::iso(clock());
     snapshot.sequence = sequence;
     snapshot.activeThreadId = std::move(source.currentThreadId);

@@ -15,6 +15,7 @@ struct SnapshotSource {
     bool codexConnected = false;
     std::optional<std::string> codexVersion;
     std::string protocolVersion;
+    std::optional<std::string> connectionMode;
     bool cancellationSupported = true;
     std::string authenticationMode = "unknown";
     std::optional<std::string> currentThreadId;

@@ -28,6 +28,7 @@ struct CompanionHealth {
     std::string authenticationMode;
     bool cancellationSupported = false;
     std::optional<std::string> lastHeartbeatAt;
+    std::optional<std::string> connectionMode; // how the App Server is reached, while connected
     friend bool operator==(const CompanionHealth &, const CompanionHealth &) = default;
 };
 

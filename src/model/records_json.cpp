@@ -148,6 +148,7 @@ void tag_invoke(json::value_from_tag, json::value &json, const CompanionHealth &
     out.put("authenticationMode", health.authenticationMode);
     out.put("cancellationSupported", health.cancellationSupported);
     out.put("lastHeartbeatAt", health.lastHeartbeatAt);
+    out.put("connectionMode", health.connectionMode);
 }
 
 CompanionHealth tag_invoke(json::value_to_tag<CompanionHealth>, const json::value &json)
@@ -161,6 +162,7 @@ CompanionHealth tag_invoke(json::value_to_tag<CompanionHealth>, const json::valu
         .authenticationMode = required<std::string>(in, "authenticationMode"),
         .cancellationSupported = required<bool>(in, "cancellationSupported"),
         .lastHeartbeatAt = optional<std::string>(in, "lastHeartbeatAt"),
+        .connectionMode = optional<std::string>(in, "connectionMode"),
     };
 }
 

@@ -11,6 +11,7 @@
 
 #include <boost/json.hpp>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
@@ -222,7 +223,8 @@ int serve(int argc, char **argv, const json::object &session, bool proxy)
     return QCoreApplication::exec();
 }
 
-// `--version` and the daemon probe: print, exit with a status, or never exit.
+// `--version` and the daemon probe: print, exit with a status, or never exit. The exit is
+// logged, so tests can tell whether two ever ran at once.
 int shortCommand(const json::value *spec, std::string_view fallbackOutput, int fallbackStatus)
 {
     const json::object empty;
@@ -230,13 +232,16 @@ int shortCommand(const json::value *spec, std::string_view fallbackOutput, int f
     if (command.contains("hang"))
         for (;;)
             ::pause();
+    std::this_thread::sleep_for(std::chrono::milliseconds(integer(command, "delayMs", 0)));
     const auto *output = command.if_contains("output");
     const auto *hex = command.if_contains("outputHex");
     if (hex && hex->is_string())
         writeAll(QByteArray::fromHex(QByteArray::fromStdString(std::string(hex->as_string()))).toStdString());
     else
         writeAll(output && output->is_string() ? std::string_view(output->as_string()) : fallbackOutput);
-    return static_cast<int>(integer(command, "exitCode", fallbackStatus));
+    const auto status = static_cast<int>(integer(command, "exitCode", fallbackStatus));
+    log({{"event", "exit"}, {"status", status}});
+    return status;
 }
 
 }

@@ -3,6 +3,7 @@
 // ORVANE_FAKE_SCENARIO at it, and reads back what it logged.
 #include <QByteArray>
 #include <QFile>
+#include <QSaveFile>
 #include <QTemporaryDir>
 
 #include <boost/json.hpp>
@@ -17,11 +18,7 @@ class FakeCodex {
 public:
     explicit FakeCodex(boost::json::object scenario)
     {
-        scenario["log"] = logPath().toStdString();
-        QFile file(scenarioPath());
-        file.open(QIODevice::WriteOnly);
-        file.write(QByteArray::fromStdString(boost::json::serialize(scenario)));
-        file.close();
+        replace(std::move(scenario));
         qputenv("ORVANE_FAKE_SCENARIO", scenarioPath().toUtf8());
         qputenv("ORVANE_CODEX", executable());
     }
@@ -29,6 +26,17 @@ public:
     {
         qunsetenv("ORVANE_FAKE_SCENARIO");
         qunsetenv("ORVANE_CODEX");
+    }
+
+    // Every launch reads the scenario anew; the file is swapped whole, so a launch under way
+    // reads the old one or the new one, never half of each.
+    void replace(boost::json::object scenario)
+    {
+        scenario["log"] = logPath().toStdString();
+        QSaveFile file(scenarioPath());
+        file.open(QIODevice::WriteOnly);
+        file.write(QByteArray::fromStdString(boost::json::serialize(scenario)));
+        file.commit();
     }
 
     static QByteArray executable() { return ORVANE_FAKE_APP_SERVER; }

@@ -79,8 +79,10 @@ TEST(CompanionGlasses, SeeTwentyOrderedThreadsWithExactKeysAndConsecutiveSequenc
                                                     "activeThreadId", "threads", "usage"}));
     const auto &health = first->at("companion").as_object();
     EXPECT_EQ(keys(health), (std::set<std::string>{"connected", "version", "codexVersion", "protocolVersion",
-                                                   "authenticationMode", "cancellationSupported", "lastHeartbeatAt"}));
+                                                   "authenticationMode", "cancellationSupported", "lastHeartbeatAt",
+                                                   "connectionMode"}));
     EXPECT_EQ(health.at("codexVersion"), "codex-cli 0.0.0-fake");
+    EXPECT_EQ(health.at("connectionMode"), "Dedicated stdio");
     EXPECT_EQ(health.at("authenticationMode"), json::value(model->authenticationMode()));
     EXPECT_NE(model->authenticationMode(), "unknown");
 

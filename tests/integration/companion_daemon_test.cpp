@@ -1,0 +1,234 @@
+// A companion on a dedicated child moves to the managed daemon once one appears: the fake App
+// Server plays both, the dedicated child seeing another client's running turns the way the
+// real one does (not loaded, interrupted without an end), the daemon seeing them live.
+#include "companion_harness.h"
+#include "fake_codex.h"
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+
+#include <set>
+
+#include <signal.h>
+
+namespace orvane::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto recheck = 600ms;
+const std::string dedicated = "Dedicated stdio";
+const std::string proxied = "Managed daemon proxy";
+const std::string probe = "app-server daemon version";
+
+// A turn another client of the daemon runs: live through the daemon, as the dedicated child
+// reads it otherwise.
+json::object runningThread(const std::string &id, bool live, bool waitingOnApproval)
+{
+    auto thread = fullThread({id, "thinking", 1796594400});
+    if (live) {
+        json::array flags;
+        if (waitingOnApproval)
+            flags.emplace_back("waitingOnApproval");
+        thread["status"] = json::object{{"type", "active"}, {"activeFlags", std::move(flags)}};
+        return thread;
+    }
+    thread["status"] = json::object{{"type", "notLoaded"}};
+    auto &turn = thread["turns"].as_array().front().as_object();
+    turn["status"] = "interrupted";
+    turn["completedAt"] = nullptr;
+    return thread;
+}
+
+json::object viewOfRunningTurns(bool live)
+{
+    // A finished thread reads the same both ways, and only in full: its list entry knows no turn.
+    auto view = session({{"t-run", "thinking"}, {"t-approve", "thinking"}, {"t-done", "finished", 1796590000}});
+    auto &methods = view["methods"].as_object();
+    methods["thread/read#t-run"] = json::object{{"result", {{"thread", runningThread("t-run", live, false)}}}};
+    methods["thread/read#t-approve"] = json::object{{"result", {{"thread", runningThread("t-approve", live, true)}}}};
+    return view;
+}
+
+json::object scenario(bool daemonRuns, json::object proxy)
+{
+    auto stdio = viewOfRunningTurns(false);
+    // Slow reads that each bring a notification: refreshes overlap, so a move cuts one short.
+    for (const auto *id : {"t-run", "t-approve", "t-done"}) {
+        auto &read = stdio["methods"].as_object()[std::string("thread/read#") + id].as_object();
+        read["delayMs"] = 100;
+        read["after"] = json::array{json::object{{"method", "thread/status/changed"}, {"params", json::object()}}};
+    }
+    // A probe outlasting the recheck interval: only the probe's own guard keeps a second away.
+    return {{"daemon", {{"exitCode", daemonRuns ? 0 : 1}, {"delayMs", recheck.count() + 100}}},
+            {"stdio", std::move(stdio)},
+            {"proxy", std::move(proxy)}};
+}
+
+std::size_t launchesOf(const FakeCodex &codex, const std::string &arguments)
+{
+    const auto all = codex.launches();
+    return static_cast<std::size_t>(std::count(all.begin(), all.end(), arguments));
+}
+
+// The most daemon probes that may have run in `elapsed`: the one connecting makes, then one per
+// recheck interval at most.
+std::size_t probeCeiling(std::chrono::milliseconds elapsed)
+{
+    return 1 + static_cast<std::size_t>(elapsed / recheck);
+}
+
+// The largest number of daemon probes that ran at the same time.
+std::size_t probesAtOnce(const FakeCodex &codex)
+{
+    std::set<std::int64_t> probePids;
+    std::set<std::int64_t> running;
+    std::size_t most = 0;
+    for (const auto &event : codex.events()) {
+        const auto pid = event.at("pid").as_int64();
+        if (event.at("event") == "launch" && event.at("args") == json::value(json::array{"app-server", "daemon", "version"})) {
+            probePids.insert(pid);
+            running.insert(pid);
+            most = std::max(most, running.size());
+        } else if (event.at("event") == "exit" && probePids.contains(pid)) {
+            running.erase(pid);
+        }
+    }
+    return most;
+}
+
+std::string statusOf(const json::object &snapshot, std::string_view id)
+{
+    for (const auto &thread : snapshot.at("threads").as_array())
+        if (thread.at("id").as_string() == id)
+            return std::string(thread.at("status").as_string());
+    return "missing";
+}
+
+std::optional<std::string> modeOf(const json::object &snapshot)
+{
+    const auto *mode = snapshot.at("companion").as_object().if_contains("connectionMode");
+    return mode ? std::optional<std::string>(mode->as_string()) : std::nullopt;
+}
+
+bool reports(const CompanionModel &model, const std::string &mode)
+{
+    return model.debugReport().find("\nConnection mode: " + mode + "\n") != std::string::npos;
+}
+
+CompanionModelOptions moveOptions()
+{
+    auto options = testOptions(100ms);
+    options.daemonRecheckInterval = recheck;
+    options.notificationRefreshSpacing = 50ms;
+    return options;
+}
+
+TEST(CompanionDaemon, ADedicatedChildGivesWayToTheDaemonAndTheGlassesSeeLiveTurns)
+{
+    FakeCodex codex(scenario(false, viewOfRunningTurns(true)));
+    Glasses glasses;
+    std::vector<std::string> errors;
+    auto model = std::make_unique<CompanionModel>(moveOptions());
+    QObject::connect(model.get(), &CompanionModel::lastErrorChanged, [&] {
+        if (model->lastError())
+            errors.push_back(*model->lastError());
+    });
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    model->start();
+    ASSERT_TRUE(glasses.connect());
+
+    // Without a daemon the dedicated child cannot see the other client's turns run, but they
+    // are not shown as stopped either.
+    std::optional<json::object> snapshot;
+    while ((snapshot = glasses.nextSnapshot()) && !snapshot->at("companion").at("connected").as_bool()) {
+    }
+    ASSERT_TRUE(snapshot);
+    EXPECT_EQ(modeOf(*snapshot), dedicated);
+    EXPECT_EQ(statusOf(*snapshot, "t-run"), "unknown");
+    EXPECT_EQ(statusOf(*snapshot, "t-approve"), "unknown");
+    EXPECT_TRUE(reports(*model, dedicated)) << model->debugReport();
+
+    // Probed again while dedicated, never more often than the interval, never two at once.
+    ASSERT_TRUE(waitUntil([&] { return launchesOf(codex, probe) >= 3; }, 15s));
+    const auto probes = launchesOf(codex, probe);
+    EXPECT_LE(probes, probeCeiling(std::chrono::milliseconds(sinceStart.elapsed())));
+    EXPECT_EQ(launchesOf(codex, "app-server proxy"), 0u);
+
+    codex.replace(scenario(true, viewOfRunningTurns(true)));
+
+    // Every snapshot until the move says connected and comes from full reads: a refresh the
+    // move cut short stays quiet.
+    while ((snapshot = glasses.nextSnapshot()) && modeOf(*snapshot) != proxied) {
+        ASSERT_TRUE(snapshot->at("companion").at("connected").as_bool()) << json::serialize(*snapshot);
+        EXPECT_EQ(statusOf(*snapshot, "t-done"), "finished") << snapshot->at("sequence");
+    }
+    ASSERT_TRUE(snapshot);
+    EXPECT_EQ(statusOf(*snapshot, "t-run"), "thinking");
+    EXPECT_EQ(statusOf(*snapshot, "t-approve"), "waiting_for_approval");
+    EXPECT_TRUE(reports(*model, proxied)) << model->debugReport();
+    EXPECT_EQ(model->appServer().connectionMode(), proxied);
+    EXPECT_TRUE(model->codexConnected());
+    EXPECT_TRUE(errors.empty()) << errors.front();
+
+    // The proxy is kept and no more probes run; no refresh the move overtook shows what the
+    // dedicated child could not see.
+    const auto probesAfterMove = launchesOf(codex, probe);
+    QElapsedTimer afterMove;
+    afterMove.start();
+    while (afterMove.elapsed() < 3 * recheck.count()) {
+        snapshot = glasses.nextSnapshot();
+        ASSERT_TRUE(snapshot);
+        EXPECT_EQ(modeOf(*snapshot), proxied);
+        EXPECT_EQ(statusOf(*snapshot, "t-run"), "thinking") << snapshot->at("sequence");
+        EXPECT_EQ(statusOf(*snapshot, "t-approve"), "waiting_for_approval") << snapshot->at("sequence");
+        EXPECT_EQ(statusOf(*snapshot, "t-done"), "finished") << snapshot->at("sequence");
+    }
+    EXPECT_EQ(launchesOf(codex, probe), probesAfterMove);
+    EXPECT_EQ(launchesOf(codex, "app-server proxy"), 1u);
+    EXPECT_EQ(launchesOf(codex, "app-server --stdio"), 1u);
+    for (const auto &event : codex.events())
+        if (event.at("event") == "launch" && event.at("args") == json::value(json::array{"app-server", "--stdio"})) {
+            const auto pid = static_cast<pid_t>(event.at("pid").as_int64());
+            EXPECT_TRUE(waitUntil([pid] { return ::kill(pid, 0) != 0; })) << "dedicated child " << pid << " lives on";
+        }
+    EXPECT_EQ(probesAtOnce(codex), 1u);
+    EXPECT_TRUE(errors.empty());
+    destroyWhenIdle(model);
+}
+
+TEST(CompanionDaemon, AProxyThatFailsLeavesADedicatedChildAndIsTriedAgainOnlyAfterTheInterval)
+{
+    auto proxy = viewOfRunningTurns(true);
+    proxy["handshake"] = "wrongKey";
+    auto refused = scenario(true, std::move(proxy));
+    // No notifications here: one refresh at a time, so every fallback shows in the model.
+    for (auto &[method, reply] : refused["stdio"].as_object()["methods"].as_object())
+        reply.as_object().erase("after");
+    FakeCodex codex(std::move(refused));
+    std::vector<std::string> errors;
+    auto model = std::make_unique<CompanionModel>(moveOptions());
+    QObject::connect(model.get(), &CompanionModel::lastErrorChanged, [&] {
+        if (model->lastError())
+            errors.push_back(*model->lastError());
+    });
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    model->start();
+
+    ASSERT_TRUE(waitUntil([&] { return launchesOf(codex, "app-server proxy") >= 3; }, 15s));
+    const auto attempts = launchesOf(codex, "app-server proxy");
+    EXPECT_LE(attempts, probeCeiling(std::chrono::milliseconds(sinceStart.elapsed())));
+    // Each refused proxy was followed by a dedicated child that took over.
+    ASSERT_TRUE(waitUntil([&] { return launchesOf(codex, "app-server --stdio") >= attempts && model->codexConnected(); }));
+    EXPECT_EQ(model->appServer().connectionMode(), dedicated);
+    EXPECT_TRUE(reports(*model, dedicated)) << model->debugReport();
+    EXPECT_EQ(probesAtOnce(codex), 1u);
+    EXPECT_TRUE(errors.empty()) << errors.front();
+    destroyWhenIdle(model);
+}
+
+} // namespace
+} // namespace orvane::test
