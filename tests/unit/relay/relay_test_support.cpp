@@ -61,14 +61,6 @@ LocalRelay::Pairing LocalRelay::pair()
             glasses.value("subscriberToken").toString()};
 }
 
-QUrl socketUrl(const QUrl &base, const QString &channelId)
-{
-    QUrl url = base;
-    url.setScheme(QStringLiteral("ws"));
-    url.setPath("/v1/channels/" + channelId + "/connect");
-    return url;
-}
-
 TestSocket::TestSocket()
 {
     QObject::connect(&socket_, &QWebSocket::textMessageReceived, [this](const QString &text) { received_.append(text.toUtf8()); });
@@ -88,8 +80,7 @@ bool TestSocket::authenticate(const QUrl &url, const QString &role, const QStrin
     if (!open(url))
         return false;
     send(QJsonDocument(QJsonObject{{"type", "authenticate"}, {"role", role}, {"token", token}}).toJson(QJsonDocument::Compact));
-    const auto answer = next();
-    return answer && json(*answer).value("type").toString() == "authenticated";
+    return json(next().value_or("")).value("type") == "authenticated";
 }
 
 std::optional<QByteArray> TestSocket::next(std::chrono::milliseconds limit)

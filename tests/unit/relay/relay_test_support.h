@@ -29,7 +29,10 @@ struct HttpAnswer {
 HttpAnswer httpRequest(const QByteArray &method, const QUrl &url, const QByteArray &body = {},
                        const std::map<QByteArray, QByteArray> &headers = {});
 
-QUrl socketUrl(const QUrl &base, const QString &channelId);
+inline QUrl socketUrl(const QUrl &base, const QString &channelId)
+{
+    return QUrl("ws://" + base.authority() + "/v1/channels/" + channelId + "/connect");
+}
 
 // An orvane-relay in the test process on a loopback port; its data outlives stop() and start().
 class LocalRelay {
