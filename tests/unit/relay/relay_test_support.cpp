@@ -90,16 +90,4 @@ std::optional<QByteArray> TestSocket::next(std::chrono::milliseconds limit)
     return received_.takeFirst();
 }
 
-PublisherEvents::PublisherEvents(RelayPublisher &publisher)
-{
-    publisher.onConnection = [this](bool connected, int attempt) { connections.emplace_back(connected, attempt); };
-    publisher.onCommand = [this](const boost::json::object &command) { commands.push_back(command); };
-    publisher.onError = [this](const std::string &text) { errors.push_back(text); };
-}
-
-RelayPublisher::Timing quickTiming(std::chrono::milliseconds heartbeat)
-{
-    return {heartbeat, [](int) { return std::chrono::milliseconds(50); }, 5s};
-}
-
 } // namespace orvane::test

@@ -85,12 +85,20 @@ struct PublisherEvents {
     std::vector<boost::json::object> commands;
     std::vector<std::string> errors;
 
-    explicit PublisherEvents(RelayPublisher &publisher);
+    explicit PublisherEvents(RelayPublisher &publisher)
+    {
+        publisher.onConnection = [this](bool connected, int attempt) { connections.emplace_back(connected, attempt); };
+        publisher.onCommand = [this](const boost::json::object &command) { commands.push_back(command); };
+        publisher.onError = [this](const std::string &text) { errors.push_back(text); };
+    }
     bool authenticated() const { return !connections.empty() && connections.back() == std::pair(true, 0); }
     void clear() { connections.clear(); commands.clear(); errors.clear(); }
 };
 
 // Reconnects after 50 ms, so tests take milliseconds.
-RelayPublisher::Timing quickTiming(std::chrono::milliseconds heartbeat = 20s);
+inline RelayPublisher::Timing quickTiming(std::chrono::milliseconds heartbeat = 20s)
+{
+    return {heartbeat, [](int) { return 50ms; }, 5s};
+}
 
 } // namespace orvane::test
