@@ -1,8 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
-#include <boost/json/serialize.hpp>
+#include <set>
+#include <tuple>
 
 #include "model/date_formatting.h"
 #include "normalize/codex_normalizer.h"
@@ -13,295 +12,189 @@ namespace orvane {
 namespace {
 
 using test::json;
-using test::threadWithTurn;
+using Entries = std::vector<TranscriptEntry>;
 
-const auto now = test::at(1796597860);
-const GitView fixedGit{.branch = "main", .dirty = true, .changedFiles = 2, .additions = 5, .deletions = 1,
-                       .commit = "8f8e7562703b"};
+const GitView fixedGit{"main", true, 2, 5, 1, "8f8e7562703b"};
+std::vector<std::string> gitCalls; // the paths the last normalize() asked git about
 
-SharingSettings withLevel(TranscriptLevel level)
+std::optional<CodexNormalizer::NormalizedThreadResult> normalize(const boost::json::value &raw,
+                                                                 TranscriptLevel level = TranscriptLevel::messages,
+                                                                 SharingSettings settings = {})
 {
-    SharingSettings settings;
+    gitCalls.clear();
     settings.transcript = level;
-    return settings;
+    return CodexNormalizer::thread(raw, settings, "gpt-5.5", "medium", test::at(1796597860), [](const std::string &path) {
+        gitCalls.push_back(path);
+        return std::optional(fixedGit);
+    });
 }
 
-std::optional<CodexNormalizer::NormalizedThreadResult>
-normalize(const boost::json::value &raw, const SharingSettings &settings = {},
-          std::vector<std::string> *gitCalls = nullptr)
+boost::json::value sample(const char *name)
 {
-    return CodexNormalizer::thread(raw, settings, "gpt-5.5", "medium", now,
-                                   [gitCalls](const std::string &path) {
-                                       if (gitCalls)
-                                           gitCalls->push_back(path);
-                                       return std::optional<GitView>(fixedGit);
-                                   });
+    return test::sampleResult(name).at("thread");
 }
 
-std::string iso(double seconds)
+boost::json::object withItems(boost::json::array items, std::string_view status = "completed")
 {
-    return DateFormatting::iso(test::at(seconds));
+    return {{"id", "t-1"}, {"updatedAt", 1796597842}, {"turns", {{{"status", status}, {"items", std::move(items)}}}}};
 }
 
-TEST(ThreadSamples, ToolsTurnNormalizesCompletely)
+TEST(ThreadNormalizer, RealSamples)
 {
-    std::vector<std::string> gitCalls;
-    const auto result = normalize(test::sampleThread("thread-read-tools.json"),
-                                  withLevel(TranscriptLevel::activity), &gitCalls);
-    ASSERT_TRUE(result);
-    const std::string updated = iso(1796597842);
+    const auto tools = normalize(sample("thread-read-tools.json"), TranscriptLevel::activity).value();
+    const std::string at = DateFormatting::iso(test::at(1796597842));
     const std::string answer = "The command finished. Output:\nExit code: 0\nWall time: 0 seconds\nOutput:\n"
                                "Success. Updated the following files:\nA NOTES.md";
-    ThreadView expected{
-        .id = "01a24d93-77c0-7822-860c-8f7b9b2ad6d6",
-        .title = "[[reasoning]] Run the unit tests [[shell:npm test]]",
-        .projectName = "demo",
-        .status = ThreadState::finished,
-        .activityText = "Finished",
-        .startedAt = updated,
-        .updatedAt = updated,
-        .completedAt = updated,
-        .durationSeconds = 0,
-        .requiresAttention = false,
-        .attentionType = std::nullopt,
-        .model = "gpt-5.5",
-        .reasoningEffort = "medium",
-        .summary = answer,
-        .transcriptAvailability = TranscriptLevel::activity,
-        .transcript = std::vector<TranscriptEntry>{
-            {"01a24d93-81fc-7ea2-97bf-990d3e2c9692", "user", "Add a notes file [[patch:NOTES.md]]", updated, 0},
-            {"call_daae06dd7dd241e28c52d1db", "activity", "Edited local files", updated, 0},
-            {"msg_edecb9e11f2b4d0980e07ce0", "assistant", answer, updated, 0}},
-        .git = fixedGit,
+    EXPECT_EQ(tools.view, (ThreadView{
+        .id = "01a24d93-77c0-7822-860c-8f7b9b2ad6d6", .title = "[[reasoning]] Run the unit tests [[shell:npm test]]",
+        .projectName = "demo", .status = ThreadState::finished, .activityText = "Finished", .startedAt = at,
+        .updatedAt = at, .completedAt = at, .durationSeconds = 0, .model = "gpt-5.5", .reasoningEffort = "medium",
+        .summary = answer, .transcriptAvailability = TranscriptLevel::activity,
+        .transcript = Entries{{"01a24d93-81fc-7ea2-97bf-990d3e2c9692", "user", "Add a notes file [[patch:NOTES.md]]", at, 0},
+                              {"call_daae06dd7dd241e28c52d1db", "activity", "Edited local files", at, 0},
+                              {"msg_edecb9e11f2b4d0980e07ce0", "assistant", answer, at, 0}},
         // The tests ran in an earlier turn; only the latest turn's commands count.
-        .checks = CheckView{"unavailable", "unavailable"},
-        .cancellationSupported = true,
-    };
-    EXPECT_EQ(result->view, expected);
-    EXPECT_EQ(result->activeTurnID, "01a24d93-81ca-7403-8740-c048b8bd6a91");
-    EXPECT_EQ(result->workspace, "/home/dev/projects/demo");
-    EXPECT_EQ(gitCalls, std::vector<std::string>{"/home/dev/projects/demo"});
-}
+        .git = fixedGit, .checks = CheckView{"unavailable", "unavailable"}, .cancellationSupported = true}));
+    EXPECT_EQ(std::tie(tools.activeTurnID, tools.workspace, gitCalls),
+              std::tuple("01a24d93-81ca-7403-8740-c048b8bd6a91", "/home/dev/projects/demo",
+                         std::vector<std::string>{"/home/dev/projects/demo"}));
 
-struct SampleCase {
-    const char *file;
-    ThreadState status;
-    std::optional<std::string> attentionType;
-    std::optional<std::int64_t> durationSeconds;
-    bool hasCompletedAt;
-    const char *activeTurnID;
-};
-
-class ThreadSampleStates : public testing::TestWithParam<SampleCase> {};
-
-TEST_P(ThreadSampleStates, LatestTurnDecides)
-{
-    const auto &row = GetParam();
-    const auto result = normalize(test::sampleThread(row.file));
-    ASSERT_TRUE(result);
-    EXPECT_EQ(result->view.status, row.status);
-    EXPECT_EQ(result->view.attentionType, row.attentionType);
-    EXPECT_EQ(result->view.requiresAttention, row.attentionType.has_value());
-    EXPECT_EQ(result->view.durationSeconds, row.durationSeconds);
-    EXPECT_EQ(result->view.completedAt.has_value(), row.hasCompletedAt);
-    EXPECT_EQ(result->activeTurnID, row.activeTurnID);
-    EXPECT_FALSE(result->view.summary);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Samples, ThreadSampleStates,
-    testing::Values(
-        SampleCase{"thread-read-lifecycle.json", ThreadState::failed, "failure", 0, true,
-                   "01a24d93-a9c4-7443-a7bf-7fb82488cd6d"},
-        // Read while the turn runs: 10 seconds since it started at 1796597850.
-        SampleCase{"thread-read-inprogress.json", ThreadState::thinking, std::nullopt, 10, false,
-                   "01a24d93-a1b1-7b11-9459-f7a322d8949b"},
+    const struct {
+        const char *file;
+        ThreadState status;
+        std::optional<std::string> attentionType;
+        std::optional<std::int64_t> durationSeconds;
+        const char *activeTurnID;
+    } rows[] = {
+        {"thread-read-lifecycle.json", ThreadState::failed, "failure", 0, "01a24d93-a9c4-7443-a7bf-7fb82488cd6d"},
+        // Read while the turn runs, 10 seconds after it started.
+        {"thread-read-inprogress.json", ThreadState::thinking, {}, 10, "01a24d93-a1b1-7b11-9459-f7a322d8949b"},
         // Cut off by a crash: no end, so neither stopped nor a duration.
-        SampleCase{"thread-read-crashed.json", ThreadState::unknown, std::nullopt, std::nullopt, false,
-                   "01a24d93-c3dd-7e41-ac00-2fefc9c667b1"}));
+        {"thread-read-crashed.json", ThreadState::unknown, {}, {}, "01a24d93-c3dd-7e41-ac00-2fefc9c667b1"},
+    };
+    for (const auto &row : rows) {
+        const auto result = normalize(sample(row.file)).value();
+        const auto &view = result.view;
+        EXPECT_EQ(std::tie(view.status, view.attentionType, view.requiresAttention, view.durationSeconds,
+                           result.activeTurnID),
+                  std::tuple(row.status, row.attentionType, row.attentionType.has_value(), row.durationSeconds,
+                             row.activeTurnID)) << row.file;
+        EXPECT_EQ(view.completedAt.has_value(), row.status == ThreadState::failed) << row.file;
+        EXPECT_FALSE(view.summary) << row.file;
+    }
+}
 
-TEST(ThreadPrivacy, CommandLinesAndWorkspacePathsNeverLeave)
+TEST(ThreadNormalizer, CommandLinesAndWorkspacePathsNeverLeave)
 {
-    const std::string commandLine = "/bin/bash -lc 'pytest --token=ghp_abcdefghijklmnop1234 tests/'";
-    const boost::json::object userMessage{
-        {"type", "userMessage"}, {"content", boost::json::array{{{"type", "text"}, {"text", "run them"}}}}};
-    auto raw = threadWithTurn(boost::json::object{
-        {"id", "turn-1"},
-        {"status", "inProgress"},
-        {"startedAt", 1796597850},
-        {"items", boost::json::array{userMessage, test::command(commandLine, "inProgress")}}});
+    auto raw = withItems({json(R"({"type":"userMessage","content":[{"type":"text","text":"run them"}]})"),
+                          test::command("/bin/bash -lc 'pytest --token=ghp_abcdefghijklmnop1234 tests/'", "inProgress")},
+                         "inProgress");
     raw["cwd"] = "/home/private-user/clients/acme-secret/app";
     for (const auto level : {TranscriptLevel::activity, TranscriptLevel::full}) {
-        const auto result = normalize(raw, withLevel(level));
-        ASSERT_TRUE(result);
-        EXPECT_EQ(result->view.status, ThreadState::testing);
-        EXPECT_EQ(result->view.checks, (CheckView{"running", "unavailable"}));
-        EXPECT_EQ(result->view.projectName, "app");
-        ASSERT_TRUE(result->view.transcript);
-        ASSERT_EQ(result->view.transcript->size(), 2u);
-        EXPECT_EQ(result->view.transcript->back().text, "Ran a local command");
-        const std::string encoded = encode(result->view);
+        const ThreadView view = normalize(raw, level).value().view;
+        EXPECT_EQ(std::tie(view.status, view.checks, view.projectName),
+                  std::tuple(ThreadState::testing, CheckView{"running", "unavailable"}, "app"));
+        ASSERT_EQ(view.transcript.value_or(Entries{}).size(), 2u);
+        EXPECT_EQ(view.transcript->back().text, "Ran a local command");
         for (const char *secret : {"pytest", "ghp_", "private-user", "acme-secret", "/home", "/bin/bash"})
-            EXPECT_EQ(encoded.find(secret), std::string::npos) << secret;
+            EXPECT_EQ(encode(view).find(secret), std::string::npos) << secret;
     }
-    const auto sample = normalize(test::sampleThread("thread-read-tools.json"), withLevel(TranscriptLevel::full));
-    ASSERT_TRUE(sample);
-    EXPECT_EQ(encode(sample->view).find("/home/dev"), std::string::npos);
+    const auto full = normalize(sample("thread-read-tools.json"), TranscriptLevel::full).value();
+    EXPECT_EQ(encode(full.view).find("/home/dev"), std::string::npos);
 }
 
-boost::json::object agentMessage(std::string id, std::string text)
+TEST(ThreadNormalizer, TranscriptLevelsDecideWhichItemsCount)
 {
-    return {{"type", "agentMessage"}, {"id", std::move(id)}, {"text", std::move(text)}};
-}
-
-TEST(ThreadTranscript, KeepsTheLast100Entries)
-{
-    boost::json::array items;
-    for (int i = 0; i < 150; ++i)
-        items.push_back(agentMessage("m" + std::to_string(i), "answer " + std::to_string(i)));
-    const auto result = normalize(threadWithTurn(boost::json::object{{"status", "completed"}, {"items", items}}));
-    ASSERT_TRUE(result && result->view.transcript);
-    const auto &entries = *result->view.transcript;
-    ASSERT_EQ(entries.size(), 100u);
-    EXPECT_EQ(entries.front().id, "m50");
-    EXPECT_EQ(entries.front().text, "answer 50");
-    EXPECT_EQ(entries.back().id, "m149");
-}
-
-TEST(ThreadTranscript, LevelsDecideWhichItemsCount)
-{
-    const boost::json::array items{
-        {{"type", "userMessage"},
-         {"id", "u"},
-         {"content", {{{"type", "text"}, {"text", "first"}}, {{"type", "image"}}, {{"type", "text"}, {"text", "second"}}}}},
-        {{"type", "reasoning"}, {"id", "r"}, {"summary", {"hidden thoughts"}}},
-        test::command("make", "failed"),
-        {{"type", "mcpToolCall"}, {"id", "mcp"}},
-        {{"type", "agentMessage"}, {"id", "empty"}, {"text", ""}},
-        {{"type", "userMessage"}, {"id", "bad"}, {"content", {{{"type", "text"}, {"text", "lost"}}, 3}}},
-        {{"type", "agentMessage"}, {"text", "Bearer abcdefghijklmnopqrstuvwxyz done"}}};
-    const auto raw = threadWithTurn(boost::json::object{{"status", "completed"}, {"items", items}});
-
-    EXPECT_FALSE(normalize(raw, withLevel(TranscriptLevel::none))->view.transcript);
-
-    const auto messages = *normalize(raw, withLevel(TranscriptLevel::messages))->view.transcript;
-    ASSERT_EQ(messages.size(), 2u);
-    EXPECT_EQ(messages[0].text, "first\nsecond");
-    EXPECT_EQ(messages[1].kind, "assistant");
-    EXPECT_EQ(messages[1].text, "[REDACTED] done");
-    EXPECT_EQ(messages[1].redactionCount, 1);
+    const auto raw = withItems({
+        json(R"({"type":"userMessage","id":"u","content":[{"type":"text","text":"first"},{"type":"image"},
+                 {"type":"text","text":"second"}]})"),
+        json(R"({"type":"reasoning","id":"r","summary":["hidden thoughts"]})"), test::command("make", "failed"),
+        json(R"({"type":"mcpToolCall","id":"mcp"})"), json(R"({"type":"agentMessage","id":"empty","text":""})"),
+        json(R"({"type":"userMessage","id":"bad","content":[{"type":"text","text":"lost"},3]})"),
+        json(R"({"type":"agentMessage","text":"Bearer abcdefghijklmnopqrstuvwxyz done"})")});
+    EXPECT_FALSE(normalize(raw, TranscriptLevel::none).value().view.transcript);
+    const auto texts = [&](TranscriptLevel level) {
+        std::vector<std::string> all;
+        for (const auto &entry : normalize(raw, level).value().view.transcript.value_or(Entries{}))
+            all.push_back(entry.kind + ": " + entry.text + " " + std::to_string(entry.redactionCount));
+        return all;
+    };
+    const std::vector<std::string> messages{"user: first\nsecond 0", "assistant: [REDACTED] done 1"};
+    EXPECT_EQ(texts(TranscriptLevel::messages), messages);
+    for (const auto level : {TranscriptLevel::activity, TranscriptLevel::full})
+        EXPECT_EQ(texts(level), (std::vector<std::string>{messages[0], "activity: A local command failed 0",
+                                                          "activity: Used a connected tool 0", messages[1]}));
     // An item without an id gets a fresh upper-case UUID.
-    EXPECT_EQ(messages[1].id.size(), 36u);
-    EXPECT_EQ(messages[1].id.find_first_of("abcdef"), std::string::npos);
+    const std::string freshId = normalize(raw).value().view.transcript.value().back().id;
+    EXPECT_EQ(std::pair(freshId.size(), freshId.find_first_of("abcdef")), std::pair(36ul, std::string::npos));
 
-    for (const auto level : {TranscriptLevel::activity, TranscriptLevel::full}) {
-        const auto entries = *normalize(raw, withLevel(level))->view.transcript;
-        std::vector<std::string> texts;
-        for (const auto &entry : entries)
-            texts.push_back(entry.kind + ": " + entry.text);
-        EXPECT_EQ(texts, (std::vector<std::string>{"user: first\nsecond", "activity: A local command failed",
-                                                   "activity: Used a connected tool",
-                                                   "assistant: [REDACTED] done"}));
-    }
+    boost::json::array many;
+    for (int i = 0; i < 150; ++i)
+        many.push_back(boost::json::object{{"type", "agentMessage"}, {"id", "m" + std::to_string(i)}, {"text", "a"}});
+    const auto last100 = normalize(withItems(many)).value().view.transcript.value_or(Entries{});
+    ASSERT_EQ(last100.size(), 100u);
+    EXPECT_EQ(std::tie(last100.front().id, last100.back().id), std::tuple("m50", "m149"));
 }
 
-TEST(ThreadSummary, FinalAnswerIsRedactedAndCut)
+TEST(ThreadNormalizer, FinalAnswerIsRedactedAndCutOnceTheTurnEnds)
 {
-    const std::string answer(5000, 'x');
-    auto turn = boost::json::object{{"status", "completed"}, {"items", boost::json::array{agentMessage("a", answer)}}};
-    const auto summary = normalize(threadWithTurn(turn))->view.summary;
-    ASSERT_TRUE(summary);
-    EXPECT_EQ(UnicodeText::graphemeCount(*summary), 1998u);
-    EXPECT_TRUE(summary->ends_with("\u2026 [TRUNCATED]"));
-
-    turn["status"] = "inProgress";
-    EXPECT_FALSE(normalize(threadWithTurn(turn))->view.summary);
+    const boost::json::array answer{{{"type", "agentMessage"}, {"text", std::string(5000, 'x')}}};
+    const auto summary = normalize(withItems(answer)).value().view.summary.value_or("");
+    EXPECT_EQ(UnicodeText::graphemeCount(summary), 1998u);
+    EXPECT_TRUE(summary.ends_with("\u2026 [TRUNCATED]"));
+    EXPECT_FALSE(normalize(withItems(answer, "inProgress")).value().view.summary);
 }
 
-TEST(ThreadSettings, EveryChoiceOffLeavesOnlyTheRequiredFields)
+TEST(ThreadNormalizer, EveryChoiceOffLeavesOnlyTheRequiredFields)
 {
     const SharingSettings off{false, false, false, false, false, false, false, false, TranscriptLevel::none};
-    std::vector<std::string> gitCalls;
-    const auto result = normalize(test::sampleThread("thread-read-tools.json"), off, &gitCalls);
-    ASSERT_TRUE(result);
-    const auto keys = boost::json::value_from(result->view).as_object();
-    std::vector<std::string> names;
-    for (const auto &member : keys)
-        names.emplace_back(member.key());
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"cancellationSupported", "id", "requiresAttention", "status",
-                                               "title", "transcriptAvailability", "updatedAt"}));
-    EXPECT_EQ(result->view.title, "Codex task");
+    const auto result = normalize(sample("thread-read-tools.json"), TranscriptLevel::none, off).value();
+    const auto encoded = boost::json::value_from(result.view);
+    std::set<std::string> keys;
+    for (const auto &member : encoded.as_object())
+        keys.emplace(member.key());
+    EXPECT_EQ(keys, (std::set<std::string>{"cancellationSupported", "id", "requiresAttention", "status", "title",
+                                           "transcriptAvailability", "updatedAt"}));
+    EXPECT_EQ(std::tie(result.view.title, result.workspace), std::tuple("Codex task", "/home/dev/projects/demo"));
     EXPECT_TRUE(gitCalls.empty());
-    EXPECT_EQ(result->workspace, "/home/dev/projects/demo");
 }
 
-struct TitleCase {
-    const char *name;
-    const char *raw;
-    std::string expected;
-};
-
-class ThreadTitle : public testing::TestWithParam<TitleCase> {};
-
-TEST_P(ThreadTitle, NameThenPreviewThenNeutral)
+TEST(ThreadNormalizer, TitleIsNameThenPreviewThenNeutralCutAt500Characters)
 {
-    auto raw = json(GetParam().raw).as_object();
-    raw["id"] = "t";
-    raw["updatedAt"] = 1;
-    EXPECT_EQ(normalize(raw)->view.title, GetParam().expected);
+    const std::string accented = [] {
+        std::string text;
+        for (int i = 0; i < 600; ++i)
+            text += "e\u0301"; // one character of two code points and three bytes
+        return text;
+    }();
+    const std::pair<const char *, std::string> rows[] = {
+        {R"({"name":"Fix login","preview":"p"})", "Fix login"}, {R"({"name":"","preview":"The prompt"})", "The prompt"},
+        {R"({"name":null,"preview":"The prompt"})", "The prompt"}, {R"({"name":5})", "Untitled Codex task"},
+        {"", accented.substr(0, 1500)},
+    };
+    for (const auto &[fields, title] : rows) {
+        auto raw = *fields ? json(fields).as_object() : boost::json::object{{"name", accented}};
+        raw.insert({{"id", "t"}, {"updatedAt", 1}});
+        EXPECT_EQ(normalize(raw).value().view.title, title) << fields;
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rules, ThreadTitle,
-    testing::Values(TitleCase{"Name", R"({"name":"Fix login","preview":"p"})", "Fix login"},
-                    TitleCase{"EmptyNameFallsBack", R"({"name":"","preview":"The prompt"})", "The prompt"},
-                    TitleCase{"NullName", R"({"name":null,"preview":"The prompt"})", "The prompt"},
-                    TitleCase{"Neither", R"({"name":5})", "Untitled Codex task"}),
-    [](const auto &info) { return std::string(info.param.name); });
-
-TEST(ThreadTitle, CutAt500UserPerceivedCharacters)
+TEST(ThreadNormalizer, IdentityUpdateTimeAndLatestTurn)
 {
-    std::string title;
-    for (int i = 0; i < 600; ++i)
-        title += "e\u0301"; // one character, two code points, three bytes
-    auto raw = threadWithTurn(boost::json::object{});
-    raw["name"] = title;
-    const auto cut = normalize(raw)->view.title;
-    EXPECT_EQ(UnicodeText::graphemeCount(cut), 500u);
-    EXPECT_EQ(cut.size(), 1500u);
-}
-
-TEST(ThreadRequiredFields, ThreadWithoutIdOrUpdateIsSkipped)
-{
-    for (const char *raw : {R"({"updatedAt":1796597842})", R"({"id":7,"updatedAt":1796597842})",
-                            R"({"id":"t","updatedAt":"1796597842"})", R"({"id":"t"})",
-                            R"({"id":"t","updatedAt":1e300})", R"(["id","t"])"})
+    for (const char *raw : {R"({"updatedAt":1796597842})", R"({"id":7,"updatedAt":1796597842})", R"({"id":"t"})",
+                            R"({"id":"t","updatedAt":"1796597842"})", R"({"id":"t","updatedAt":1e300})", R"(["id"])"})
         EXPECT_FALSE(normalize(json(raw))) << raw;
-}
 
-TEST(ThreadWithoutTurns, UnknownWithEmptyTranscript)
-{
-    const auto result = normalize(json(R"({"id":"t","updatedAt":1796597842.25,"turns":"none"})"));
-    ASSERT_TRUE(result);
-    EXPECT_EQ(result->view.status, ThreadState::unknown);
-    EXPECT_EQ(result->view.updatedAt, "2026-12-06T22:57:22.250Z");
-    EXPECT_FALSE(result->view.durationSeconds);
-    EXPECT_FALSE(result->view.summary);
-    EXPECT_FALSE(result->activeTurnID);
-    EXPECT_EQ(result->view.transcript, std::vector<TranscriptEntry>{});
-}
+    const auto noTurns = normalize(json(R"({"id":"t","updatedAt":1796597842.25,"turns":"none"})")).value();
+    EXPECT_EQ(std::tie(noTurns.view.status, noTurns.view.updatedAt, noTurns.view.transcript, noTurns.activeTurnID),
+              std::tuple(ThreadState::unknown, "2026-12-06T22:57:22.250Z", Entries{}, std::nullopt));
+    EXPECT_FALSE(noTurns.view.durationSeconds || noTurns.view.summary);
 
-TEST(ThreadLatestTurn, GreatestStartFirstOfEqualsMissingCountsAsZero)
-{
-    const auto raw = json(R"({"id":"t","updatedAt":1,"turns":[
-        {"id":"no-start","status":"failed"},
-        {"id":"first-late","status":"completed","startedAt":200},
-        {"id":"early","status":"failed","startedAt":100},
-        {"id":"second-late","status":"failed","startedAt":200.0}]})");
-    const auto result = normalize(raw);
-    EXPECT_EQ(result->activeTurnID, "first-late");
-    EXPECT_EQ(result->view.status, ThreadState::finished);
+    // The greatest start wins, the first of equals; a missing start counts as zero.
+    const auto latest = normalize(json(R"({"id":"t","updatedAt":1,"turns":[{"id":"no-start","status":"failed"},
+        {"id":"first-late","status":"completed","startedAt":200},{"id":"early","status":"failed","startedAt":100},
+        {"id":"second-late","status":"failed","startedAt":200.0}]})")).value();
+    EXPECT_EQ(std::tie(latest.activeTurnID, latest.view.status), std::tuple("first-late", ThreadState::finished));
 }
 
 } // namespace
