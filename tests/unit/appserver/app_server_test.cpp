@@ -121,7 +121,6 @@ TEST(Transport, TranscriptOfEventsALateAnswerParamsAndIdsAcrossARestart)
                                    R"({"method":"ping","id":5,"params":null})"}));
 }
 
-
 TEST(Transport, DisconnectLeavesNoAppServerBehindALauncherThatIgnoresTerminate)
 {
     FakeCodex fake(stdio({{"launcher", true}, {"ignoreTerminate", true}, {"default", {{"result", 1}}}}));
