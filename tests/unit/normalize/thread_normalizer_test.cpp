@@ -1,19 +1,23 @@
 #include <gtest/gtest.h>
 
-#include <set>
+#include <limits>
 #include <tuple>
 
 #include "model/date_formatting.h"
 #include "normalize/codex_normalizer.h"
+#include "normalize/thread_rules.h"
 #include "normalize/unicode_text.h"
 #include "normalizer_fixtures.h"
 
 namespace orvane {
 namespace {
 
-using test::json;
+using namespace CodexNormalizer::ThreadRules;
+using boost::json::parse;
+using test::command;
 using Entries = std::vector<TranscriptEntry>;
 
+const auto now = test::at(1796597860);
 const GitView fixedGit{"main", true, 2, 5, 1, "8f8e7562703b"};
 std::vector<std::string> gitCalls; // the paths the last normalize() asked git about
 
@@ -23,10 +27,8 @@ std::optional<CodexNormalizer::NormalizedThreadResult> normalize(const boost::js
 {
     gitCalls.clear();
     settings.transcript = level;
-    return CodexNormalizer::thread(raw, settings, "gpt-5.5", "medium", test::at(1796597860), [](const std::string &path) {
-        gitCalls.push_back(path);
-        return std::optional(fixedGit);
-    });
+    const auto git = [](const std::string &path) { return gitCalls.push_back(path), std::optional(fixedGit); };
+    return CodexNormalizer::thread(raw, settings, "gpt-5.5", "medium", now, git);
 }
 
 boost::json::value sample(const char *name)
@@ -39,55 +41,101 @@ boost::json::object withItems(boost::json::array items, std::string_view status 
     return {{"id", "t-1"}, {"updatedAt", 1796597842}, {"turns", {{{"status", status}, {"items", std::move(items)}}}}};
 }
 
+TEST(ThreadRules, DeriveStateFromThreadStatusTurnAndLastItem)
+{
+    using enum ThreadState;
+    const std::tuple<const char *, const char *, ThreadState> rows[] = { // thread status, latest turn ("": none)
+        {"", "", unknown}, {"", R"({"status":3})", unknown}, {"", R"({"status":"cancelled"})", unknown},
+        {"", R"({"status":"completed"})", finished}, {"", R"({"status":"failed"})", failed},
+        {"", R"({"status":"interrupted","completedAt":1796597852})", stopped},
+        {"", R"({"status":"interrupted","completedAt":null})", unknown},
+        {R"({"type":"systemError"})", R"({"status":"completed"})", failed},
+        {R"({"type":"active","activeFlags":["waitingOnApproval"]})", R"({"status":"completed"})", waitingForApproval},
+        {R"({"type":"active","activeFlags":["waitingOnUserInput","waitingOnApproval"]})", "", waitingForApproval},
+        {R"({"type":"active","activeFlags":[7,"waitingOnUserInput"]})", R"({"status":"inProgress"})", waitingForUser},
+        {R"({"type":"active","activeFlags":[]})", R"({"status":"inProgress"})", thinking},
+        {"", R"({"status":"inProgress","items":[{"type":"userMessage"},{"type":"fileChange"}]})", editing},
+        {"", R"({"status":"inProgress","items":[{"type":"webSearch"}]})", reading},
+        {"", R"({"status":"inProgress","items":[{"type":"imageView"}]})", reading},
+        {"", R"({"status":"inProgress","items":[{"type":"fileChange"},1]})", thinking},
+        {"", R"({"status":"inProgress","items":[{"type":"commandExecution"}]})", thinking}};
+    for (const auto &[status, turn, expected] : rows) {
+        boost::json::object thread{{"id", "t"}};
+        if (*status)
+            thread["status"] = parse(status);
+        const auto latest = *turn ? parse(turn) : boost::json::value();
+        EXPECT_EQ(deriveState(thread, latest.if_object()), expected) << status << " " << turn;
+    }
+    const std::pair<const char *, ThreadState> commands[] = {
+        {"npm test", testing}, {"/bin/bash -lc 'npm test'", testing}, {"NPM TEST", testing}, {"cargo build", building},
+        {"/bin/bash -lc \"cargo build --release\"", building}, {"xcodebuild test -scheme App", testing},
+        {"npm run test:unit", thinking}, {"git log latest", thinking}};
+    for (const auto &[line, expected] : commands) {
+        const boost::json::object turn{{"status", "inProgress"}, {"items", {command(line, "inProgress")}}};
+        EXPECT_EQ(deriveState({{"id", "t"}}, &turn), expected) << line;
+    }
+}
+
+TEST(ThreadRules, LatestMatchingCommandDecidesChecks)
+{
+    const std::pair<boost::json::array, CheckView> rows[] = {
+        {{{{"type", "fileChange"}}}, {"unavailable", "unavailable"}}, {{command("xcodebuild test")}, {"passed", "passed"}},
+        {{command("npm test"), command("/bin/bash -lc 'npm test'", "failed")}, {"failed", "unavailable"}},
+        {{command("pytest -q"), command("/bin/bash -lc \"cargo build\"", "inProgress")}, {"passed", "running"}},
+        {{command("cargo build", "declined"), command("swift build", "")}, {"unavailable", "failed"}},
+        {{{{"type", "commandExecution"}, {"command", "jest"}}}, {"failed", "unavailable"}},
+        {{command("npm test", "failed"), command("ls -la")}, {"failed", "unavailable"}},
+        {{{{"type", "dynamicToolCall"}, {"command", "npm test"}, {"status", "completed"}}}, {"unavailable", "unavailable"}},
+    };
+    for (const auto &[items, expected] : rows)
+        EXPECT_EQ(checkSummary(items), expected) << boost::json::serialize(items);
+}
+
+TEST(ThreadRules, DurationInWholeSecondsNeverBelowZero)
+{
+    const std::pair<const char *, std::optional<std::int64_t>> rows[] = {
+        {R"({"status":"completed","durationMs":1999})", 1}, {R"({"status":"completed","durationMs":-1500})", 0},
+        {R"({"status":"completed","durationMs":4000,"startedAt":1796597800,"completedAt":1796597850})", 4},
+        {R"({"status":"interrupted","startedAt":1796597800.5,"completedAt":1796597813.4})", 12},
+        {R"({"status":"inProgress","startedAt":1796597849.3})", 10}, {R"({"status":"inProgress","startedAt":1796597900})", 0},
+        {R"({"status":"interrupted","startedAt":1796597800,"completedAt":null})", {}},
+        {R"({"status":"completed","durationMs":"1999"})", {}}, {R"({"status":"completed","durationMs":1e300})", {}},
+        {R"({"status":"completed","durationMs":1e22})", {}},
+    };
+    for (const auto &[turn, expected] : rows)
+        EXPECT_EQ(durationSeconds(parse(turn).as_object(), now), expected) << turn;
+    for (const double bad : {std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()})
+        EXPECT_FALSE(durationSeconds({{"status", "completed"}, {"durationMs", bad}}, now) ||
+                     durationSeconds({{"status", "inProgress"}, {"startedAt", -bad}}, now));
+}
+
 TEST(ThreadNormalizer, RealSamples)
 {
+    // Only the latest turn's commands count: the tests ran in an earlier turn, so checks are unavailable.
     const auto tools = normalize(sample("thread-read-tools.json"), TranscriptLevel::activity).value();
-    const std::string at = DateFormatting::iso(test::at(1796597842));
-    const std::string answer = "The command finished. Output:\nExit code: 0\nWall time: 0 seconds\nOutput:\n"
-                               "Success. Updated the following files:\nA NOTES.md";
-    EXPECT_EQ(tools.view, (ThreadView{
-        .id = "01a24d93-77c0-7822-860c-8f7b9b2ad6d6", .title = "[[reasoning]] Run the unit tests [[shell:npm test]]",
-        .projectName = "demo", .status = ThreadState::finished, .activityText = "Finished", .startedAt = at,
-        .updatedAt = at, .completedAt = at, .durationSeconds = 0, .model = "gpt-5.5", .reasoningEffort = "medium",
-        .summary = answer, .transcriptAvailability = TranscriptLevel::activity,
-        .transcript = Entries{{"01a24d93-81fc-7ea2-97bf-990d3e2c9692", "user", "Add a notes file [[patch:NOTES.md]]", at, 0},
-                              {"call_daae06dd7dd241e28c52d1db", "activity", "Edited local files", at, 0},
-                              {"msg_edecb9e11f2b4d0980e07ce0", "assistant", answer, at, 0}},
-        // The tests ran in an earlier turn; only the latest turn's commands count.
-        .git = fixedGit, .checks = CheckView{"unavailable", "unavailable"}, .cancellationSupported = true}));
+    EXPECT_EQ(boost::json::value_from(tools.view), test::fixture("thread-view-tools-activity.json"));
     EXPECT_EQ(std::tie(tools.activeTurnID, tools.workspace, gitCalls),
               std::tuple("01a24d93-81ca-7403-8740-c048b8bd6a91", "/home/dev/projects/demo",
                          std::vector<std::string>{"/home/dev/projects/demo"}));
 
-    const struct {
-        const char *file;
-        ThreadState status;
-        std::optional<std::string> attentionType;
-        std::optional<std::int64_t> durationSeconds;
-        const char *activeTurnID;
-    } rows[] = {
-        {"thread-read-lifecycle.json", ThreadState::failed, "failure", 0, "01a24d93-a9c4-7443-a7bf-7fb82488cd6d"},
-        // Read while the turn runs, 10 seconds after it started.
-        {"thread-read-inprogress.json", ThreadState::thinking, {}, 10, "01a24d93-a1b1-7b11-9459-f7a322d8949b"},
-        // Cut off by a crash: no end, so neither stopped nor a duration.
-        {"thread-read-crashed.json", ThreadState::unknown, {}, {}, "01a24d93-c3dd-7e41-ac00-2fefc9c667b1"},
-    };
-    for (const auto &row : rows) {
-        const auto result = normalize(sample(row.file)).value();
-        const auto &view = result.view;
-        EXPECT_EQ(std::tie(view.status, view.attentionType, view.requiresAttention, view.durationSeconds,
-                           result.activeTurnID),
-                  std::tuple(row.status, row.attentionType, row.attentionType.has_value(), row.durationSeconds,
-                             row.activeTurnID)) << row.file;
-        EXPECT_EQ(view.completedAt.has_value(), row.status == ThreadState::failed) << row.file;
-        EXPECT_FALSE(view.summary) << row.file;
+    // Failed; read while running, 10 s after its start; cut off by a crash, so neither stopped nor timed.
+    const std::tuple<const char *, ThreadState, std::optional<std::string>, std::optional<std::int64_t>, const char *>
+        rows[] = {{"lifecycle", ThreadState::failed, "failure", 0, "01a24d93-a9c4-7443-a7bf-7fb82488cd6d"},
+                  {"inprogress", ThreadState::thinking, {}, 10, "01a24d93-a1b1-7b11-9459-f7a322d8949b"},
+                  {"crashed", ThreadState::unknown, {}, {}, "01a24d93-c3dd-7e41-ac00-2fefc9c667b1"}};
+    for (const auto &[file, status, attention, duration, turn] : rows) {
+        const auto result = normalize(sample((std::string("thread-read-") + file + ".json").c_str())).value();
+        const auto &v = result.view;
+        EXPECT_EQ(std::tie(v.status, v.attentionType, v.requiresAttention, v.durationSeconds, result.activeTurnID),
+                  std::tuple(status, attention, attention.has_value(), duration, turn)) << file;
+        EXPECT_EQ(std::pair(v.completedAt.has_value(), v.summary.has_value()), std::pair(status == ThreadState::failed, false));
     }
 }
 
 TEST(ThreadNormalizer, CommandLinesAndWorkspacePathsNeverLeave)
 {
-    auto raw = withItems({json(R"({"type":"userMessage","content":[{"type":"text","text":"run them"}]})"),
-                          test::command("/bin/bash -lc 'pytest --token=ghp_abcdefghijklmnop1234 tests/'", "inProgress")},
+    auto raw = withItems({parse(R"({"type":"userMessage","content":[{"type":"text","text":"run them"}]})"),
+                          command("/bin/bash -lc 'pytest --token=ghp_abcdefghijklmnop1234 tests/'", "inProgress")},
                          "inProgress");
     raw["cwd"] = "/home/private-user/clients/acme-secret/app";
     for (const auto level : {TranscriptLevel::activity, TranscriptLevel::full}) {
@@ -106,12 +154,12 @@ TEST(ThreadNormalizer, CommandLinesAndWorkspacePathsNeverLeave)
 TEST(ThreadNormalizer, TranscriptLevelsDecideWhichItemsCount)
 {
     const auto raw = withItems({
-        json(R"({"type":"userMessage","id":"u","content":[{"type":"text","text":"first"},{"type":"image"},
+        parse(R"({"type":"userMessage","id":"u","content":[{"type":"text","text":"first"},{"type":"image"},
                  {"type":"text","text":"second"}]})"),
-        json(R"({"type":"reasoning","id":"r","summary":["hidden thoughts"]})"), test::command("make", "failed"),
-        json(R"({"type":"mcpToolCall","id":"mcp"})"), json(R"({"type":"agentMessage","id":"empty","text":""})"),
-        json(R"({"type":"userMessage","id":"bad","content":[{"type":"text","text":"lost"},3]})"),
-        json(R"({"type":"agentMessage","text":"Bearer abcdefghijklmnopqrstuvwxyz done"})")});
+        parse(R"({"type":"reasoning","id":"r","summary":["hidden thoughts"]})"), command("make", "failed"),
+        parse(R"({"type":"mcpToolCall","id":"mcp"})"), parse(R"({"type":"agentMessage","id":"empty","text":""})"),
+        parse(R"({"type":"userMessage","id":"bad","content":[{"type":"text","text":"lost"},3]})"),
+        parse(R"({"type":"agentMessage","text":"Bearer abcdefghijklmnopqrstuvwxyz done"})")});
     EXPECT_FALSE(normalize(raw, TranscriptLevel::none).value().view.transcript);
     const auto texts = [&](TranscriptLevel level) {
         std::vector<std::string> all;
@@ -149,31 +197,25 @@ TEST(ThreadNormalizer, EveryChoiceOffLeavesOnlyTheRequiredFields)
 {
     const SharingSettings off{false, false, false, false, false, false, false, false, TranscriptLevel::none};
     const auto result = normalize(sample("thread-read-tools.json"), TranscriptLevel::none, off).value();
-    const auto encoded = boost::json::value_from(result.view);
-    std::set<std::string> keys;
-    for (const auto &member : encoded.as_object())
-        keys.emplace(member.key());
-    EXPECT_EQ(keys, (std::set<std::string>{"cancellationSupported", "id", "requiresAttention", "status", "title",
-                                           "transcriptAvailability", "updatedAt"}));
-    EXPECT_EQ(std::tie(result.view.title, result.workspace), std::tuple("Codex task", "/home/dev/projects/demo"));
-    EXPECT_TRUE(gitCalls.empty());
+    EXPECT_EQ(boost::json::value_from(result.view),
+              parse(R"({"id":"01a24d93-77c0-7822-860c-8f7b9b2ad6d6","title":"Codex task","status":"finished",
+                        "updatedAt":"2026-12-06T22:57:22.000Z","requiresAttention":false,
+                        "transcriptAvailability":"none","cancellationSupported":true})"));
+    EXPECT_EQ(std::tie(result.workspace, gitCalls), std::tuple("/home/dev/projects/demo", std::vector<std::string>{}));
 }
 
 TEST(ThreadNormalizer, TitleIsNameThenPreviewThenNeutralCutAt500Characters)
 {
-    const std::string accented = [] {
-        std::string text;
-        for (int i = 0; i < 600; ++i)
-            text += "e\u0301"; // one character of two code points and three bytes
-        return text;
-    }();
+    std::string accented;
+    for (int i = 0; i < 600; ++i)
+        accented += "e\u0301"; // one character of two code points and three bytes
     const std::pair<const char *, std::string> rows[] = {
         {R"({"name":"Fix login","preview":"p"})", "Fix login"}, {R"({"name":"","preview":"The prompt"})", "The prompt"},
         {R"({"name":null,"preview":"The prompt"})", "The prompt"}, {R"({"name":5})", "Untitled Codex task"},
         {"", accented.substr(0, 1500)},
     };
     for (const auto &[fields, title] : rows) {
-        auto raw = *fields ? json(fields).as_object() : boost::json::object{{"name", accented}};
+        auto raw = *fields ? parse(fields).as_object() : boost::json::object{{"name", accented}};
         raw.insert({{"id", "t"}, {"updatedAt", 1}});
         EXPECT_EQ(normalize(raw).value().view.title, title) << fields;
     }
@@ -183,15 +225,15 @@ TEST(ThreadNormalizer, IdentityUpdateTimeAndLatestTurn)
 {
     for (const char *raw : {R"({"updatedAt":1796597842})", R"({"id":7,"updatedAt":1796597842})", R"({"id":"t"})",
                             R"({"id":"t","updatedAt":"1796597842"})", R"({"id":"t","updatedAt":1e300})", R"(["id"])"})
-        EXPECT_FALSE(normalize(json(raw))) << raw;
+        EXPECT_FALSE(normalize(parse(raw))) << raw;
 
-    const auto noTurns = normalize(json(R"({"id":"t","updatedAt":1796597842.25,"turns":"none"})")).value();
+    const auto noTurns = normalize(parse(R"({"id":"t","updatedAt":1796597842.25,"turns":"none"})")).value();
     EXPECT_EQ(std::tie(noTurns.view.status, noTurns.view.updatedAt, noTurns.view.transcript, noTurns.activeTurnID),
               std::tuple(ThreadState::unknown, "2026-12-06T22:57:22.250Z", Entries{}, std::nullopt));
     EXPECT_FALSE(noTurns.view.durationSeconds || noTurns.view.summary);
 
     // The greatest start wins, the first of equals; a missing start counts as zero.
-    const auto latest = normalize(json(R"({"id":"t","updatedAt":1,"turns":[{"id":"no-start","status":"failed"},
+    const auto latest = normalize(parse(R"({"id":"t","updatedAt":1,"turns":[{"id":"no-start","status":"failed"},
         {"id":"first-late","status":"completed","startedAt":200},{"id":"early","status":"failed","startedAt":100},
         {"id":"second-late","status":"failed","startedAt":200.0}]})")).value();
     EXPECT_EQ(std::tie(latest.activeTurnID, latest.view.status), std::tuple("first-late", ThreadState::finished));

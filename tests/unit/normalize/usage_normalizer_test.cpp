@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <tuple>
 
 #include "model/date_formatting.h"
 #include "normalize/codex_normalizer.h"
@@ -10,7 +11,7 @@
 namespace orvane {
 namespace {
 
-using test::json;
+using boost::json::parse;
 using test::sampleResult;
 
 const auto now = test::at(1796597860); // 2026-12-06T22:57:40Z, 00:57:40 on 7 December in UTC+2
@@ -26,19 +27,14 @@ std::chrono::sys_days dayInUtcPlus2(std::chrono::system_clock::time_point moment
     return utcDay(moment + std::chrono::hours(2));
 }
 
-UsageView usageOf(const char *account, const char *rateLimits, bool enabled = true)
+UsageView usage(const boost::json::value &account, const boost::json::value &rateLimits, bool enabled = true)
 {
-    return CodexNormalizer::usage(sampleResult(account), sampleResult(rateLimits), {}, enabled, now, utcDay);
-}
-
-UsageView usageOfJson(std::string_view account, std::string_view rateLimits)
-{
-    return CodexNormalizer::usage(json(account), json(rateLimits), {}, true, now, utcDay);
+    return CodexNormalizer::usage(account, rateLimits, {}, enabled, now, utcDay);
 }
 
 TEST(UsageNormalizer, RealAnswers)
 {
-    const auto plus = usageOf("account-read-chatgpt.json", "account-ratelimits-read-chatgpt.json");
+    const auto plus = usage(sampleResult("account-read-chatgpt.json"), sampleResult("account-ratelimits-read-chatgpt.json"));
     EXPECT_EQ(plus, (UsageView{.available = true, .authenticationMode = "chatgpt", .planType = "plus",
                                .creditBalance = "12.50",
                                .windows = {{"Primary window", 42.0, 58.0, DateFormatting::iso(test::at(1796601462)), 300},
@@ -48,16 +44,17 @@ TEST(UsageNormalizer, RealAnswers)
     for (const char *reserved : {"inputTokensToday", "outputTokensToday", "cachedInputTokensToday", "contextTokens"})
         EXPECT_EQ(encode(plus).find(reserved), std::string::npos) << reserved;
     // A logged-out App Server answers the rate-limit read with an error: no result at all.
-    EXPECT_EQ(usageOf("account-read.json", "account-ratelimits-read.json"),
+    EXPECT_EQ(usage(sampleResult("account-read.json"), sampleResult("account-ratelimits-read.json")),
               (UsageView{.unavailableReason = "The installed App Server or account did not return rate limits.",
                          .authenticationMode = "unknown", .updatedAt = nowText}));
-    EXPECT_EQ(usageOf("account-read-apikey.json", "account-ratelimits-read-chatgpt.json", false),
+    EXPECT_EQ(usage(sampleResult("account-read-apikey.json"), sampleResult("account-ratelimits-read-chatgpt.json"), false),
               (UsageView{.unavailableReason = "Usage sharing is disabled.", .authenticationMode = "api_key",
                          .updatedAt = nowText}));
 }
 
 TEST(UsageNormalizer, WindowsAndPlan)
 {
+    const auto account = parse(R"({"account":{"type":"chatgpt","planType":"pro"}})");
     const std::pair<std::string, UsageWindow> rows[] = {
         {R"({"usedPercent":12.5})", {"Primary window", 12.5, 87.5, {}, {}}},
         {R"({"usedPercent":130})", {"Primary window", 130.0, 0.0, {}, {}}},
@@ -68,13 +65,11 @@ TEST(UsageNormalizer, WindowsAndPlan)
         {"null", {"Secondary window", 1.0, 99.0, {}, {}}},
     };
     for (const auto &[primary, expected] : rows) {
-        const auto view = usageOfJson(R"({"account":{"type":"chatgpt","planType":"pro"}})",
-                                      R"({"rateLimits":{"secondary":{"usedPercent":1},"primary":)" + primary + "}}");
+        const auto view = usage(account, parse(R"({"rateLimits":{"secondary":{"usedPercent":1},"primary":)" + primary + "}}"));
         EXPECT_EQ(view.windows.front(), expected) << primary;
         EXPECT_EQ(std::tie(view.available, view.unavailableReason, view.planType), std::tuple(true, std::nullopt, "pro"));
     }
-    const auto none = usageOfJson(R"({"account":{"type":"chatgpt","planType":"pro"}})",
-                                  R"({"rateLimits":{"planType":"plus","credits":{"balance":12.5}}})");
+    const auto none = usage(account, parse(R"({"rateLimits":{"planType":"plus","credits":{"balance":12.5}}})"));
     EXPECT_EQ(std::tie(none.available, none.unavailableReason, none.planType, none.creditBalance, none.completedToday),
               std::tuple(false, "No official usage windows were returned.", "plus", std::nullopt, 0));
 }
@@ -90,7 +85,7 @@ TEST(UsageNormalizer, TodayCountsThreadsUpdatedOnTheLocalDay)
         thread("2026-12-06T22:00:00.000Z", ThreadState::failed, {}),
         thread("2026-12-06T22:50:00.000Z", ThreadState::testing, 15), thread("yesterday", ThreadState::finished, 1000)};
     const auto totals = [&](const CodexNormalizer::LocalDay &day) {
-        const auto view = CodexNormalizer::usage(json("null"), json(R"({"rateLimits":{}})"), threads, true, now, day);
+        const auto view = CodexNormalizer::usage(nullptr, parse(R"({"rateLimits":{}})"), threads, true, now, day);
         return std::tuple(view.completedToday, view.failedToday, view.activitySecondsToday);
     };
     EXPECT_EQ(totals(dayInUtcPlus2), std::tuple(1, 1, 105));
