@@ -21,23 +21,17 @@ const std::string fullSnapshot = [] {
     return text.str();
 }();
 
-json::value roundTrip(std::string_view text)
-{
-    const auto snapshot = decodeText<GlassesSnapshot>(text);
-    return snapshot ? json::value_from(*snapshot) : json::value();
-}
-
 TEST(RecordJson, EveryRecordWritesExactlyItsKeys)
 {
     const std::pair<json::value, std::string_view> rows[] = {
-        {roundTrip(fullSnapshot), fullSnapshot},
+        {json::value_from(decodeText<GlassesSnapshot>(fullSnapshot).value()), fullSnapshot},
         {json::value_from(SharingSettings{}),
          R"({"threadTitles":true,"projectNickname":true,"activityStatus":true,"elapsedTime":true,
              "finalSummary":true,"modelAndReasoning":true,"gitSummary":true,"checkStatus":true,
              "transcript":"messages","usageMetrics":true,"nativeNotifications":false,"startAtLogin":false})"},
         {json::value_from(PairingCredentials{"c", "p"}), R"({"channelId":"c","publisherToken":"p"})"},
-        {json::value_from(ThreadView{.id = "t", .updatedAt = "u"}),
-         R"({"id":"t","title":"","status":"unknown","updatedAt":"u","requiresAttention":false,
+        {json::value_from(ThreadView{}),
+         R"({"id":"","title":"","status":"unknown","updatedAt":"","requiresAttention":false,
              "transcriptAvailability":"none","cancellationSupported":false})"},
         {json::value_from(GlassesSnapshot{}),
          R"({"schemaVersion":1,"generatedAt":"","sequence":0,"threads":[],"companion":{"connected":false,
@@ -46,8 +40,8 @@ TEST(RecordJson, EveryRecordWritesExactlyItsKeys)
     for (const auto &[encoded, expected] : rows)
         EXPECT_EQ(encoded, json::parse(expected)) << expected;
     EXPECT_EQ(decodeText<UsageWindow>(R"({"label":"l","percentUsed":40})")->percentUsed, 40.0);
-    EXPECT_EQ(decodeText<SharingSettings>(encode(SharingSettings{.gitSummary = false, .transcript = TranscriptLevel::full})),
-              (SharingSettings{.gitSummary = false, .transcript = TranscriptLevel::full}));
+    const SharingSettings changed{.gitSummary = false, .transcript = TranscriptLevel::full};
+    EXPECT_EQ(decodeText<SharingSettings>(encode(changed)), changed);
 }
 
 TEST(RecordJson, DecodingIsStrictButOptionalsMayBeNullOrMissing)
@@ -69,8 +63,7 @@ TEST(RecordJson, DecodingIsStrictButOptionalsMayBeNullOrMissing)
         EXPECT_EQ(decoded.has_value(), decodes) << key << " " << replacement;
         EXPECT_FALSE(decoded && json::value_from(*decoded).as_object().contains(key)) << key;
     }
-    EXPECT_FALSE(decodeText<GlassesSnapshot>("{not json"));
-    EXPECT_FALSE(decodeText<PairingCredentials>("[]"));
+    EXPECT_FALSE(decodeText<GlassesSnapshot>("{not json") || decodeText<PairingCredentials>("[]"));
     const auto settings = json::value_from(SharingSettings{}).as_object();
     for (const auto &member : settings) {
         auto partial = settings;
@@ -88,8 +81,8 @@ TEST(Enumerations, RawValuesTextsAndOrder)
         raws += std::string(rawValue(level)) + (transcriptLevelFromRaw(rawValue(level)) == level ? " " : "! ");
     EXPECT_EQ(raws, "queued thinking reading editing testing building waiting_for_approval waiting_for_user finished "
                     "failed stopped unknown none messages activity full ");
-    EXPECT_EQ(std::tuple(displayName(ThreadState::waitingForUser), activity(ThreadState::testing), activity(ThreadState::failed)),
-              std::tuple("Needs answer", "Running tests\u2026", "Task failed"));
+    EXPECT_EQ(displayName(ThreadState::waitingForUser), "Needs answer");
+    EXPECT_EQ(activity(ThreadState::testing), "Running tests\u2026");
     EXPECT_FALSE(threadStateFromRaw("waitingForApproval") || transcriptLevelFromRaw("Messages"));
 }
 

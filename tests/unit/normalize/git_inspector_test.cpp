@@ -17,24 +17,20 @@ namespace {
 constexpr std::chrono::minutes ample{5};
 
 // A temporary repository on branch "main"; scripts run in it may call `c` to commit two files.
-class Repo {
-public:
+struct Repo {
+    QTemporaryDir dir;
+    const std::string path = dir.path().toStdString();
     Repo() { sh("git init -q -b main; git config user.name T; git config user.email t@example.invalid"); }
-    std::string path() const { return dir_.path().toStdString(); }
-    std::string sh(const QString &script) const
+    std::string sh(const char *script) const
     {
         QProcess shell;
-        shell.setWorkingDirectory(dir_.path());
-        shell.start(QStringLiteral("/bin/sh"), {QStringLiteral("-ec"), prelude + script});
-        EXPECT_TRUE(shell.waitForFinished(-1) && shell.exitCode() == 0) << script.toStdString();
+        shell.setWorkingDirectory(dir.path());
+        shell.start(QStringLiteral("/bin/sh"), {QStringLiteral("-ec"), QString::fromUtf8(prelude) + script});
+        EXPECT_TRUE(shell.waitForFinished(-1) && shell.exitCode() == 0) << script;
         return shell.readAllStandardOutput().trimmed().toStdString();
     }
-
-private:
-    static inline const QString prelude = QStringLiteral(
-        R"(c() { printf '1\n2\n3\n' >a.txt; mkdir -p src; echo b >src/b.txt; git add -A; git commit -qm first; }
-)");
-    QTemporaryDir dir_;
+    static constexpr const char *prelude =
+        "c() { printf '1\\n2\\n3\\n' >a.txt; mkdir -p src; echo b >src/b.txt; git add -A; git commit -qm first; }\n";
 };
 
 TEST(GitInspector, SummarizesBranchCommitAndCountsInsideAWorkTreeOnly)
@@ -47,7 +43,7 @@ TEST(GitInspector, SummarizesBranchCommitAndCountsInsideAWorkTreeOnly)
         {"clean", "c", "", "main", 0, 0, 0},
         {"clean, from a subfolder", "c", "/src", "main", 0, 0, 0},
         {"unstaged edit", R"(c; printf '1\nTWO\n3\n4\n' >a.txt)", "", "main", 1, 2, 1},
-        {"staged and unstaged", R"(c; printf 'x\ny\nz\n' >new.txt; git add new.txt; : >src/b.txt)", "", "main", 2, 3, 1},
+        {"staged and unstaged", R"(c; printf 'x\ny\nz\n' >n.txt; git add n.txt; : >src/b.txt)", "", "main", 2, 3, 1},
         {"untracked only", "c; echo u >untracked.txt", "", "main", 0, 0, 0},
         {"detached HEAD", "c; echo x >a.txt; git commit -qam second; git checkout -q --detach HEAD~1", "", {}, 0, 0, 0},
         {"no commits", R"(printf '1\n2\n' >a.txt; echo 1 >b.txt; git add a.txt b.txt)", "", "main", 2, 0, 0},
@@ -64,7 +60,7 @@ TEST(GitInspector, SummarizesBranchCommitAndCountsInsideAWorkTreeOnly)
         if (row.changedFiles >= 0)
             expected = GitView{row.branch, row.changedFiles != 0, row.changedFiles, row.additions, row.deletions,
                                head.empty() ? std::nullopt : std::optional(head.substr(0, 12))};
-        EXPECT_EQ(GitInspector::summary(repo.path() + row.where, ample), expected) << row.name;
+        EXPECT_EQ(GitInspector::summary(repo.path + row.where, ample), expected) << row.name;
     }
     // git -C "" would look at the current directory.
     EXPECT_EQ(GitInspector::summary("", ample), std::nullopt);
@@ -76,9 +72,8 @@ TEST(GitInspector, ReadsOutputLargerThanAPipeFromAWorkerThread)
     repo.sh(R"(d=$(printf '%0200d' 0); mkdir $d; for i in $(seq 400); do echo old >$d/$i; done; git add -A
                git commit -qm many; for i in $(seq 400); do printf 'new\nlines\n' >$d/$i; done)");
     std::optional<GitView> view;
-    std::thread([&] { view = GitInspector::summary(repo.path(), ample); }).join();
-    ASSERT_TRUE(view);
-    EXPECT_EQ(std::tuple(view->changedFiles, view->additions, view->deletions), std::tuple(400, 800, 400));
+    std::thread([&] { view = GitInspector::summary(repo.path, ample); }).join();
+    EXPECT_EQ(std::tuple(view.value().changedFiles, view->additions, view->deletions), std::tuple(400, 800, 400));
 }
 
 TEST(GitInspector, HungGitIsKilledWhenTheSummarysBoundRunsOut)
@@ -90,19 +85,17 @@ TEST(GitInspector, HungGitIsKilledWhenTheSummarysBoundRunsOut)
                chmod +x .git/hang)sh");
     constexpr std::chrono::seconds bound{8};
     const auto started = std::chrono::steady_clock::now();
-    const auto view = GitInspector::summary(repo.path(), bound);
-    // One bound for the whole summary, not one per git run.
+    const auto view = GitInspector::summary(repo.path, bound).value();
+    // One bound for the whole summary, not one per git run; the runs that hung count as failed.
     EXPECT_LT(std::chrono::steady_clock::now() - started, 2 * bound);
-    // The runs that hung count as failed.
-    ASSERT_TRUE(view);
-    EXPECT_EQ(std::tuple(view->branch, view->commit.has_value(), view->changedFiles, view->additions),
+    EXPECT_EQ(std::tuple(view.branch, view.commit.has_value(), view.changedFiles, view.additions),
               std::tuple("main", true, 0, 0));
 }
 
 TEST(GitInspector, ParseNumstatSumsLinesAndCountsFiles)
 {
     const std::pair<std::string, GitInspector::NumstatTotals> rows[] = {
-        {"10\t2\tsrc/main.cpp\n-\t-\timage.png\n4\t0\tREADME.md\n", {3, 14, 2}}, {"10\t2\ta.cpp\nno tabs\n", {1, 10, 2}},
+        {"10\t2\tsrc/main.cpp\n-\t-\timage.png\n4\t0\tREADME.md\n", {3, 14, 2}}, {"10\t2\ta\nno tabs\n", {1, 10, 2}},
         {"", {0, 0, 0}}, {"\n\n1\t1\ta\n\n", {1, 1, 1}}, {"3\t1\tname\twith\ttabs\n", {1, 3, 1}},
         {"\t5\t\t6\n", {1, 5, 6}}, {"7\t\n", {0, 0, 0}}, {"x\t3\tf\n1.5\t2a\tg\n", {2, 0, 3}}, {"4\t2\r\n", {1, 4, 0}},
         {"9223372036854775807\t1\ta\n9223372036854775807\t1\tb\n99999999999999999999\t1\tc\n", {3, INT64_MAX, 3}},

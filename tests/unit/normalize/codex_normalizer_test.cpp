@@ -1,23 +1,49 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
 #include <limits>
+#include <sstream>
 #include <tuple>
 
 #include "model/date_formatting.h"
 #include "normalize/codex_normalizer.h"
 #include "normalize/thread_rules.h"
 #include "normalize/unicode_text.h"
-#include "normalizer_fixtures.h"
+
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers" // records name only the fields a case sets
 
 namespace orvane {
 namespace {
 
 using namespace CodexNormalizer::ThreadRules;
 using boost::json::parse;
-using test::command;
 using Entries = std::vector<TranscriptEntry>;
 
-const auto now = test::at(1796597860);
+// A stored App Server answer (codex-cli 0.171.0) or expected record.
+boost::json::value fixture(const std::string &name)
+{
+    std::stringstream text;
+    text << std::ifstream(ORVANE_NORMALIZE_FIXTURES "/" + name).rdbuf();
+    return parse(text.str());
+}
+
+// The "result" of a stored answer, null for an error answer.
+boost::json::value sampleResult(const std::string &name)
+{
+    const auto answer = fixture(name);
+    return answer.as_object().contains("result") ? answer.at("result") : nullptr;
+}
+
+std::chrono::sys_seconds at(std::int64_t seconds) { return std::chrono::sys_seconds(std::chrono::seconds(seconds)); }
+
+boost::json::object command(std::string_view line, std::string_view status = "completed")
+{
+    return {{"type", "commandExecution"}, {"id", "c"}, {"command", line}, {"status", status}};
+}
+
+const auto now = at(1796597860); // 2026-12-06T22:57:40Z, 00:57:40 on 7 December in UTC+2
 const GitView fixedGit{"main", true, 2, 5, 1, "8f8e7562703b"};
 std::vector<std::string> gitCalls; // the paths the last normalize() asked git about
 
@@ -31,10 +57,7 @@ std::optional<CodexNormalizer::NormalizedThreadResult> normalize(const boost::js
     return CodexNormalizer::thread(raw, settings, "gpt-5.5", "medium", now, git);
 }
 
-boost::json::value sample(const char *name)
-{
-    return test::sampleResult(name).at("thread");
-}
+boost::json::value sample(const char *name) { return sampleResult(name).at("thread"); }
 
 boost::json::object withItems(boost::json::array items, std::string_view status = "completed")
 {
@@ -79,13 +102,15 @@ TEST(ThreadRules, DeriveStateFromThreadStatusTurnAndLastItem)
 TEST(ThreadRules, LatestMatchingCommandDecidesChecks)
 {
     const std::pair<boost::json::array, CheckView> rows[] = {
-        {{{{"type", "fileChange"}}}, {"unavailable", "unavailable"}}, {{command("xcodebuild test")}, {"passed", "passed"}},
+        {{{{"type", "fileChange"}}}, {"unavailable", "unavailable"}},
+        {{command("xcodebuild test")}, {"passed", "passed"}},
         {{command("npm test"), command("/bin/bash -lc 'npm test'", "failed")}, {"failed", "unavailable"}},
         {{command("pytest -q"), command("/bin/bash -lc \"cargo build\"", "inProgress")}, {"passed", "running"}},
         {{command("cargo build", "declined"), command("swift build", "")}, {"unavailable", "failed"}},
         {{{{"type", "commandExecution"}, {"command", "jest"}}}, {"failed", "unavailable"}},
         {{command("npm test", "failed"), command("ls -la")}, {"failed", "unavailable"}},
-        {{{{"type", "dynamicToolCall"}, {"command", "npm test"}, {"status", "completed"}}}, {"unavailable", "unavailable"}},
+        {{{{"type", "dynamicToolCall"}, {"command", "npm test"}, {"status", "completed"}}},
+         {"unavailable", "unavailable"}},
     };
     for (const auto &[items, expected] : rows)
         EXPECT_EQ(checkSummary(items), expected) << boost::json::serialize(items);
@@ -97,7 +122,8 @@ TEST(ThreadRules, DurationInWholeSecondsNeverBelowZero)
         {R"({"status":"completed","durationMs":1999})", 1}, {R"({"status":"completed","durationMs":-1500})", 0},
         {R"({"status":"completed","durationMs":4000,"startedAt":1796597800,"completedAt":1796597850})", 4},
         {R"({"status":"interrupted","startedAt":1796597800.5,"completedAt":1796597813.4})", 12},
-        {R"({"status":"inProgress","startedAt":1796597849.3})", 10}, {R"({"status":"inProgress","startedAt":1796597900})", 0},
+        {R"({"status":"inProgress","startedAt":1796597849.3})", 10},
+        {R"({"status":"inProgress","startedAt":1796597900})", 0},
         {R"({"status":"interrupted","startedAt":1796597800,"completedAt":null})", {}},
         {R"({"status":"completed","durationMs":"1999"})", {}}, {R"({"status":"completed","durationMs":1e300})", {}},
         {R"({"status":"completed","durationMs":1e22})", {}},
@@ -113,7 +139,7 @@ TEST(ThreadNormalizer, RealSamples)
 {
     // Only the latest turn's commands count: the tests ran in an earlier turn, so checks are unavailable.
     const auto tools = normalize(sample("thread-read-tools.json"), TranscriptLevel::activity).value();
-    EXPECT_EQ(boost::json::value_from(tools.view), test::fixture("thread-view-tools-activity.json"));
+    EXPECT_EQ(boost::json::value_from(tools.view), fixture("thread-view-tools-activity.json"));
     EXPECT_EQ(std::tie(tools.activeTurnID, tools.workspace, gitCalls),
               std::tuple("01a24d93-81ca-7403-8740-c048b8bd6a91", "/home/dev/projects/demo",
                          std::vector<std::string>{"/home/dev/projects/demo"}));
@@ -128,7 +154,8 @@ TEST(ThreadNormalizer, RealSamples)
         const auto &v = result.view;
         EXPECT_EQ(std::tie(v.status, v.attentionType, v.requiresAttention, v.durationSeconds, result.activeTurnID),
                   std::tuple(status, attention, attention.has_value(), duration, turn)) << file;
-        EXPECT_EQ(std::pair(v.completedAt.has_value(), v.summary.has_value()), std::pair(status == ThreadState::failed, false));
+        EXPECT_EQ(v.completedAt.has_value(), status == ThreadState::failed) << file;
+        EXPECT_FALSE(v.summary) << file;
     }
 }
 
@@ -147,8 +174,6 @@ TEST(ThreadNormalizer, CommandLinesAndWorkspacePathsNeverLeave)
         for (const char *secret : {"pytest", "ghp_", "private-user", "acme-secret", "/home", "/bin/bash"})
             EXPECT_EQ(encode(view).find(secret), std::string::npos) << secret;
     }
-    const auto full = normalize(sample("thread-read-tools.json"), TranscriptLevel::full).value();
-    EXPECT_EQ(encode(full.view).find("/home/dev"), std::string::npos);
 }
 
 TEST(ThreadNormalizer, TranscriptLevelsDecideWhichItemsCount)
@@ -175,22 +200,21 @@ TEST(ThreadNormalizer, TranscriptLevelsDecideWhichItemsCount)
     // An item without an id gets a fresh upper-case UUID.
     const std::string freshId = normalize(raw).value().view.transcript.value().back().id;
     EXPECT_EQ(std::pair(freshId.size(), freshId.find_first_of("abcdef")), std::pair(36ul, std::string::npos));
-
-    boost::json::array many;
-    for (int i = 0; i < 150; ++i)
-        many.push_back(boost::json::object{{"type", "agentMessage"}, {"id", "m" + std::to_string(i)}, {"text", "a"}});
-    const auto last100 = normalize(withItems(many)).value().view.transcript.value_or(Entries{});
-    ASSERT_EQ(last100.size(), 100u);
-    EXPECT_EQ(std::tie(last100.front().id, last100.back().id), std::tuple("m50", "m149"));
 }
 
-TEST(ThreadNormalizer, FinalAnswerIsRedactedAndCutOnceTheTurnEnds)
+TEST(ThreadNormalizer, KeepsTheLast100EntriesAndCutsTheFinalAnswerOnceTheTurnEnds)
 {
-    const boost::json::array answer{{{"type", "agentMessage"}, {"text", std::string(5000, 'x')}}};
-    const auto summary = normalize(withItems(answer)).value().view.summary.value_or("");
-    EXPECT_EQ(UnicodeText::graphemeCount(summary), 1998u);
-    EXPECT_TRUE(summary.ends_with("\u2026 [TRUNCATED]"));
-    EXPECT_FALSE(normalize(withItems(answer, "inProgress")).value().view.summary);
+    const std::string text(5000, 'x'); // within the transcript's limit, beyond the summary's
+    boost::json::array answers;
+    for (int i = 0; i < 150; ++i)
+        answers.push_back({{"type", "agentMessage"}, {"id", "m" + std::to_string(i)}, {"text", text}});
+    const ThreadView view = normalize(withItems(answers)).value().view;
+    const auto entries = view.transcript.value_or(Entries{});
+    ASSERT_EQ(entries.size(), 100u);
+    EXPECT_EQ(std::tie(entries.front().id, entries.back().id, entries.back().text), std::tuple("m50", "m149", text));
+    EXPECT_EQ(UnicodeText::graphemeCount(view.summary.value_or("")), 1998u);
+    EXPECT_TRUE(view.summary.value_or("").ends_with("\u2026 [TRUNCATED]"));
+    EXPECT_FALSE(normalize(withItems(answers, "inProgress")).value().view.summary);
 }
 
 TEST(ThreadNormalizer, EveryChoiceOffLeavesOnlyTheRequiredFields)
@@ -237,6 +261,90 @@ TEST(ThreadNormalizer, IdentityUpdateTimeAndLatestTurn)
         {"id":"first-late","status":"completed","startedAt":200},{"id":"early","status":"failed","startedAt":100},
         {"id":"second-late","status":"failed","startedAt":200.0}]})")).value();
     EXPECT_EQ(std::tie(latest.activeTurnID, latest.view.status), std::tuple("first-late", ThreadState::finished));
+}
+
+using std::chrono::system_clock;
+
+const std::string nowText = DateFormatting::iso(now);
+const auto utcDay = [](system_clock::time_point moment) { return std::chrono::floor<std::chrono::days>(moment); };
+const auto dayInUtcPlus2 = [](system_clock::time_point moment) { return utcDay(moment + std::chrono::hours(2)); };
+
+UsageView usage(const boost::json::value &account, const boost::json::value &rateLimits, bool enabled = true)
+{
+    return CodexNormalizer::usage(account, rateLimits, {}, enabled, now, utcDay);
+}
+
+TEST(UsageNormalizer, RealAnswers)
+{
+    const auto answer = [](const char *name) { return sampleResult(std::string(name) + ".json"); };
+    const std::string firstReset = DateFormatting::iso(at(1796601462));
+    const std::string secondReset = DateFormatting::iso(at(1796943462));
+    EXPECT_EQ(usage(answer("account-read-chatgpt"), answer("account-ratelimits-read-chatgpt")),
+              (UsageView{.available = true, .authenticationMode = "chatgpt", .planType = "plus",
+                         .creditBalance = "12.50",
+                         .windows = {{"Primary window", 42.0, 58.0, firstReset, 300},
+                                     {"Secondary window", 7.0, 93.0, secondReset, 10080}},
+                         .completedToday = 0, .failedToday = 0, .activitySecondsToday = 0, .updatedAt = nowText}));
+    // A logged-out App Server answers the rate-limit read with an error: no result at all.
+    EXPECT_EQ(usage(answer("account-read"), answer("account-ratelimits-read")),
+              (UsageView{.unavailableReason = "The installed App Server or account did not return rate limits.",
+                         .authenticationMode = "unknown", .updatedAt = nowText}));
+    EXPECT_EQ(usage(answer("account-read-apikey"), answer("account-ratelimits-read-chatgpt"), false),
+              (UsageView{.unavailableReason = "Usage sharing is disabled.", .authenticationMode = "api_key",
+                         .updatedAt = nowText}));
+}
+
+TEST(UsageNormalizer, WindowsAndPlan)
+{
+    const auto account = parse(R"({"account":{"type":"chatgpt","planType":"pro"}})");
+    const std::string limits = R"({"rateLimits":{"secondary":{"usedPercent":1},"primary":)";
+    const std::pair<std::string, UsageWindow> rows[] = {
+        {R"({"usedPercent":12.5})", {"Primary window", 12.5, 87.5, {}, {}}},
+        {R"({"usedPercent":130})", {"Primary window", 130.0, 0.0, {}, {}}},
+        {R"({"usedPercent":-5})", {"Primary window", -5.0, 100.0, {}, {}}},
+        {R"({"usedPercent":"42","resetsAt":"soon","windowDurationMins":[300]})", {"Primary window", {}, {}, {}, {}}},
+        {R"({"resetsAt":1796601462.5,"windowDurationMins":90.9})",
+         {"Primary window", {}, {}, "2026-12-06T23:57:42.500Z", 90}},
+        {R"({"windowDurationMins":1e19,"resetsAt":1e300})", {"Primary window", {}, {}, {}, {}}},
+        {"null", {"Secondary window", 1.0, 99.0, {}, {}}},
+    };
+    for (const auto &[primary, expected] : rows) {
+        const auto view = usage(account, parse(limits + primary + "}}"));
+        EXPECT_EQ(view.windows.front(), expected) << primary;
+        EXPECT_EQ(std::tie(view.available, view.unavailableReason, view.planType),
+                  std::tuple(true, std::nullopt, "pro"));
+    }
+    const auto none = usage(account, parse(R"({"rateLimits":{"planType":"plus","credits":{"balance":12.5}}})"));
+    EXPECT_EQ(std::tie(none.available, none.unavailableReason, none.planType, none.creditBalance, none.completedToday),
+              std::tuple(false, "No official usage windows were returned.", "plus", std::nullopt, 0));
+}
+
+TEST(UsageNormalizer, TodayCountsThreadsUpdatedOnTheLocalDay)
+{
+    const auto thread = [](std::string updatedAt, ThreadState status, std::optional<std::int64_t> duration) {
+        return ThreadView{.status = status, .updatedAt = std::move(updatedAt), .durationSeconds = duration};
+    };
+    const std::vector<ThreadView> threads{
+        thread("2026-12-06T22:30:00.000Z", ThreadState::finished, 90), // 7 December 00:30 in UTC+2
+        thread("2026-12-06T21:59:59.999Z", ThreadState::failed, 40),   // 6 December 23:59 in UTC+2
+        thread("2026-12-06T22:00:00.000Z", ThreadState::failed, {}),
+        thread("2026-12-06T22:50:00.000Z", ThreadState::testing, 15), thread("yesterday", ThreadState::finished, 1000)};
+    const auto totals = [&](const CodexNormalizer::LocalDay &day) {
+        const auto view = CodexNormalizer::usage(nullptr, parse(R"({"rateLimits":{}})"), threads, true, now, day);
+        return std::tuple(view.completedToday, view.failedToday, view.activitySecondsToday);
+    };
+    EXPECT_EQ(totals(dayInUtcPlus2), std::tuple(1, 1, 105));
+    EXPECT_EQ(totals(utcDay), std::tuple(1, 2, 145));
+
+    // POSIX offsets are west-positive: this zone is UTC+2 and needs no time zone database.
+    setenv("TZ", "ORV-2", 1);
+    tzset();
+    const auto lateEvening = at(1796594399); // 2026-12-06T21:59:59Z
+    const auto days = std::pair(CodexNormalizer::systemLocalDay(lateEvening), CodexNormalizer::systemLocalDay(now));
+    unsetenv("TZ");
+    tzset();
+    EXPECT_EQ(days, std::pair(dayInUtcPlus2(lateEvening), dayInUtcPlus2(now)));
+    EXPECT_NE(days.first, days.second);
 }
 
 } // namespace
