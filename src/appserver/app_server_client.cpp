@@ -21,6 +21,11 @@ AppServerClient::AppServerClient(AppServerClientOptions options)
 {
 }
 
+AppServerClient::~AppServerClient()
+{
+    *m_alive = false;
+}
+
 void AppServerClient::setEventHandler(AppServerTransport::EventHandler handler)
 {
     m_transport->eventHandler = std::move(handler);
@@ -41,6 +46,7 @@ QCoro::Task<boost::json::object> AppServerClient::connect()
         co_return boost::json::object{};
     }
     m_connecting = true;
+    const AliveToken alive = m_alive;
     std::exception_ptr failure;
     boost::json::object result;
     try {
@@ -48,6 +54,8 @@ QCoro::Task<boost::json::object> AppServerClient::connect()
     } catch (...) {
         failure = std::current_exception();
     }
+    if (!*alive)
+        throw AppServerError::disconnected();
     m_connecting = false;
     if (failure) {
         m_connectWaitList.failAll(failure);
@@ -65,13 +73,19 @@ QCoro::Task<boost::json::object> AppServerClient::establish()
     m_codexPath = path;
 
     m_codexVersion.reset();
+    const AliveToken alive = m_alive;
     const QStringList versionQuery{QStringLiteral("--version")};
-    if (const auto version = co_await run(*path, versionQuery, m_options.commandLimit)) {
+    const auto version = co_await run(*path, versionQuery, m_options.commandLimit);
+    if (!*alive)
+        throw AppServerError::disconnected();
+    if (version) {
         const auto trimmed = QString::fromStdString(*version).trimmed().toStdString();
         if (!trimmed.empty())
             m_codexVersion = trimmed;
     }
     const bool daemon = co_await probeDaemon();
+    if (!*alive)
+        throw AppServerError::disconnected();
     if (!daemon)
         co_return co_await startAndShakeHands(*path, ConnectionMode::dedicatedStdio);
 
@@ -103,10 +117,13 @@ QCoro::Task<bool> AppServerClient::probeDaemon()
     }
     m_probing = true;
     m_lastProbe = std::chrono::steady_clock::now();
+    const AliveToken alive = m_alive;
     const QStringList daemonProbe{QStringLiteral("app-server"), QStringLiteral("daemon"), QStringLiteral("version")};
     bool available = false;
     if (const auto path = m_codexPath)
         available = (co_await run(*path, daemonProbe, m_options.commandLimit)).has_value();
+    if (!*alive)
+        co_return false;
     m_probing = false;
     m_probeWaitList.resolveAll(available);
     co_return available;
@@ -120,6 +137,7 @@ bool AppServerClient::daemonRecheckDue(std::chrono::milliseconds interval) const
 
 QCoro::Task<boost::json::object> AppServerClient::startAndShakeHands(std::string path, ConnectionMode mode)
 {
+    const AliveToken alive = m_alive;
     std::exception_ptr failure;
     try {
         QStringList arguments{QStringLiteral("app-server")};
@@ -136,7 +154,8 @@ QCoro::Task<boost::json::object> AppServerClient::startAndShakeHands(std::string
         failure = std::current_exception();
     }
     // A child that did not finish the handshake must not pass for a connected one.
-    m_transport->disconnect();
+    if (*alive)
+        m_transport->disconnect();
     std::rethrow_exception(failure);
 }
 

@@ -36,6 +36,9 @@ public:
     static constexpr const char *protocolVersion = "v2 (Codex 0.144.2 schema)";
 
     explicit AppServerClient(AppServerClientOptions options = {});
+    ~AppServerClient();
+    AppServerClient(const AppServerClient &) = delete;
+    AppServerClient &operator=(const AppServerClient &) = delete;
 
     // Makes sure a child runs and has shaken hands; returns the initialize result, or an empty
     // object when a child was already running. Callers arriving while a connect is under way
@@ -84,6 +87,10 @@ private:
     QCoro::Task<std::optional<boost::json::object>> optionalRead(std::string method,
                                                                  boost::json::value params);
 
+    // Set false when the client goes: a short command or a launch it awaited may finish later,
+    // and the coroutine that resumes then must not touch it.
+    using AliveToken = std::shared_ptr<bool>;
+    AliveToken m_alive = std::make_shared<bool>(true);
     AppServerClientOptions m_options;
     std::unique_ptr<AppServerTransport> m_transport;
     std::optional<std::string> m_codexPath;
