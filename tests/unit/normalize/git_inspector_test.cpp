@@ -4,7 +4,7 @@
 #include <QTemporaryDir>
 
 #include <chrono>
-#include <thread>
+#include <future>
 #include <tuple>
 
 #include "normalize/git_inspector.h"
@@ -71,8 +71,7 @@ TEST(GitInspector, ReadsOutputLargerThanAPipeFromAWorkerThread)
     Repo repo;
     repo.sh(R"(d=$(printf '%0200d' 0); mkdir $d; for i in $(seq 400); do echo old >$d/$i; done; git add -A
                git commit -qm many; for i in $(seq 400); do printf 'new\nlines\n' >$d/$i; done)");
-    std::optional<GitView> view;
-    std::thread([&] { view = GitInspector::summary(repo.path, ample); }).join();
+    const auto view = std::async(std::launch::async, [&] { return GitInspector::summary(repo.path, ample); }).get();
     EXPECT_EQ(std::tuple(view.value().changedFiles, view->additions, view->deletions), std::tuple(400, 800, 400));
 }
 
