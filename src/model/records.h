@@ -2,6 +2,8 @@
 
 #include "model/enumerations.h"
 
+#include <boost/describe/class.hpp>
+
 #include <boost/json/value.hpp>
 #include <boost/json/value_from.hpp>
 #include <boost/json/value_to.hpp>
@@ -13,9 +15,9 @@
 #include <vector>
 
 // The display records: what the companion builds, keeps, stores and publishes. Each converts
-// to and from one JSON object through Boost.JSON (value_from / value_to): absent optionals are
-// left out, and decoding is strict (a missing required key, a wrong JSON type or an unknown
-// enumeration value fails the whole record).
+// to and from one JSON object through Boost.JSON (value_from / value_to), keyed by its described
+// member names: absent optionals are left out, and decoding is strict (a missing required key, a
+// wrong JSON type or an unknown enumeration value fails the whole record).
 namespace orvane {
 
 inline constexpr std::int64_t snapshotSchemaVersion = 1;
@@ -143,22 +145,16 @@ struct PairingCredentials {
     friend bool operator==(const PairingCredentials &, const PairingCredentials &) = default;
 };
 
-#define ORVANE_JSON_RECORD(Record)                                                                 \
-    void tag_invoke(boost::json::value_from_tag, boost::json::value &json, const Record &record);  \
-    Record tag_invoke(boost::json::value_to_tag<Record>, const boost::json::value &json);
-
-ORVANE_JSON_RECORD(CompanionHealth)
-ORVANE_JSON_RECORD(TranscriptEntry)
-ORVANE_JSON_RECORD(GitView)
-ORVANE_JSON_RECORD(CheckView)
-ORVANE_JSON_RECORD(ThreadView)
-ORVANE_JSON_RECORD(UsageWindow)
-ORVANE_JSON_RECORD(UsageView)
-ORVANE_JSON_RECORD(GlassesSnapshot)
-ORVANE_JSON_RECORD(SharingSettings)
-ORVANE_JSON_RECORD(PairingCredentials)
-
-#undef ORVANE_JSON_RECORD
+BOOST_DESCRIBE_STRUCT(CompanionHealth, (), (connected, version, codexVersion, protocolVersion, authenticationMode, cancellationSupported, lastHeartbeatAt, connectionMode))
+BOOST_DESCRIBE_STRUCT(TranscriptEntry, (), (id, kind, text, createdAt, redactionCount))
+BOOST_DESCRIBE_STRUCT(GitView, (), (branch, dirty, changedFiles, additions, deletions, commit))
+BOOST_DESCRIBE_STRUCT(CheckView, (), (test, build))
+BOOST_DESCRIBE_STRUCT(ThreadView, (), (id, title, projectName, status, activityText, startedAt, updatedAt, completedAt, durationSeconds, requiresAttention, attentionType, model, reasoningEffort, summary, transcriptAvailability, transcript, git, checks, cancellationSupported))
+BOOST_DESCRIBE_STRUCT(UsageWindow, (), (label, percentUsed, percentRemaining, resetAt, windowMinutes))
+BOOST_DESCRIBE_STRUCT(UsageView, (), (available, unavailableReason, authenticationMode, planType, creditBalance, windows, inputTokensToday, outputTokensToday, cachedInputTokensToday, contextTokens, contextWindow, completedToday, failedToday, activitySecondsToday, updatedAt))
+BOOST_DESCRIBE_STRUCT(GlassesSnapshot, (), (schemaVersion, generatedAt, sequence, companion, activeThreadId, threads, usage))
+BOOST_DESCRIBE_STRUCT(SharingSettings, (), (threadTitles, projectNickname, activityStatus, elapsedTime, finalSummary, modelAndReasoning, gitSummary, checkStatus, transcript, usageMetrics, nativeNotifications, startAtLogin))
+BOOST_DESCRIBE_STRUCT(PairingCredentials, (), (channelId, publisherToken))
 
 void tag_invoke(boost::json::value_from_tag, boost::json::value &json, ThreadState state);
 ThreadState tag_invoke(boost::json::value_to_tag<ThreadState>, const boost::json::value &json);
@@ -177,4 +173,4 @@ std::optional<Record> decodeText(std::string_view jsonText);
 
 } // namespace orvane
 
-#include "model/records_codec.h"
+#include "model/record_json.h"
