@@ -1,0 +1,150 @@
+#include "companion/debug_report.h"
+#include "companion/notification_policy.h"
+#include "companion/pairing_input.h"
+#include "companion/relay_command.h"
+#include "companion/thread_batch.h"
+#include "companion/thread_ordering.h"
+
+#include <gtest/gtest.h>
+
+#include <boost/json.hpp>
+
+namespace orvane {
+namespace {
+
+namespace json = boost::json;
+using enum ThreadState;
+using Kind = RelayCommand::Kind;
+
+constexpr auto uuid = "3F2504E0-4F89-11D3-9A0C-0305E82C3301";
+
+// A valid command with `key` set to `value`, or removed when `value` is null.
+json::object command(std::string_view type, std::string_view key = {}, json::value value = nullptr)
+{
+    json::object object{{"type", type}, {"commandId", uuid}, {"expiresAt", "2026-05-01T09:31:00Z"}, {"threadId", "t-1"}};
+    if (value.is_null())
+        object.erase(key);
+    else
+        object[key] = value;
+    return object;
+}
+
+TEST(RelayCommands, AcceptOnlyCommandsPassingEveryCheck)
+{
+    const auto now = *DateFormatting::parseIso("2026-05-01T09:30:00Z");
+    const std::string lower = "3f2504e0-4f89-11d3-9a0c-0305e82c3301", t128(128, 't'), t129(129, 't');
+    std::string e128; // 128 characters of two code points each
+    for (int i = 0; i < 128; ++i)
+        e128 += "e\u0301";
+    const RelayCommand snapshot{Kind::requestSnapshot, uuid, {}};
+    const std::vector<std::pair<json::object, std::optional<RelayCommand>>> cases{
+        {command("request_snapshot"), snapshot},
+        {command("mark_notification_seen"), RelayCommand{Kind::markNotificationSeen, uuid, {}}},
+        {command("stop_thread"), RelayCommand{Kind::stopThread, uuid, "t-1"}},
+        {command("shell"), {}},
+        {command("request_snapshot", "type", 3), {}},
+        {command("request_snapshot", "commandId", "abc"), {}},
+        {command("request_snapshot", "commandId"), {}},
+        {command("request_snapshot", "commandId", "{3F2504E0-4F89-11D3-9A0C-0305E82C3301}"), {}},
+        {command("request_snapshot", "commandId", lower.c_str()), RelayCommand{Kind::requestSnapshot, lower, {}}},
+        {command("request_snapshot", "expiresAt", "2026-05-01T09:29:59Z"), {}},
+        {command("request_snapshot", "expiresAt", "2026-05-01T09:30:00Z"), {}},
+        {command("request_snapshot", "expiresAt", "2026-05-01T09:31:00.000Z"), {}},
+        {command("request_snapshot", "expiresAt", "2026-05-01T09:31:00"), {}},
+        {command("request_snapshot", "expiresAt", "2026-05-01T11:30:01+02:00"), snapshot},
+        {command("stop_thread", "threadId"), {}},
+        {command("stop_thread", "threadId", t128.c_str()), RelayCommand{Kind::stopThread, uuid, t128}},
+        {command("stop_thread", "threadId", t129.c_str()), {}},
+        {command("stop_thread", "threadId", e128.c_str()), RelayCommand{Kind::stopThread, uuid, e128}},
+        {command("request_snapshot", "threadId", t129.c_str()), snapshot},
+    };
+    for (const auto &[object, expected] : cases)
+        EXPECT_EQ(RelayCommands::accept(object, now), expected) << json::serialize(object);
+}
+
+TEST(PairingInput, KeepsExactlySixNumericCharactersAsTyped)
+{
+    const std::vector<std::pair<std::string, std::optional<std::string>>> cases{
+        {" 12 3-45\t6 ", "123456"}, {"12-345", {}}, {"123 4567", {}}, {"a1b2c3d4e5f", {}},
+        {"\u0661\u0662\u0663 \u0664\u0665\u0666", "\u0661\u0662\u0663\u0664\u0665\u0666"},
+        {"12\u0663-\u0664\uff15\u0966", "12\u0663\u0664\uff15\u0966"},
+        {"12\xff" "34\xc3" "56", "123456"},
+    };
+    for (const auto &[typed, expected] : cases)
+        EXPECT_EQ(PairingInput::pin(typed), expected) << typed;
+    EXPECT_EQ(PairingInput::pairingMessage, "Pairing\xE2\x80\xA6");
+}
+
+TEST(DebugReport, SaysEachFactOnItsLineAndShortensTheChannel)
+{
+    EXPECT_NE(debugReport({}).find("\nCompanion: disconnected\nRelay: disconnected\nCodex: unavailable\n"), std::string::npos);
+    const DebugFacts facts{true, true, "codex-cli 0.171.0", "2", "proxy", "chatgpt", "3f2504e0-4f89-11d3-9a0c-0305e82c3301", 3,
+             1234, DateFormatting::parseIso("2026-05-01T09:30:00.789Z"), "The relay is disconnected."};
+    EXPECT_EQ(debugReport(facts), "Orvane Companion 0.1.0\nCompanion: connected\nRelay: connected\n"
+                                  "Codex: codex-cli 0.171.0\nProtocol: 2\nConnection mode: proxy\n"
+                                  "Authentication category: chatgpt\nPairing: 3f2504e0\u2026\nReconnects: 3\n"
+                                  "Events: 1234\nLast sync: 2026-05-01T09:30:00Z\nLast error: The relay is disconnected.");
+}
+
+TEST(NotificationPolicy, NotifiesStatesNewlyReached)
+{
+    const auto view = [](std::string id, ThreadState status) { return ThreadView{.id = id, .title = "Fix", .status = status}; };
+    const auto previous = NotificationPolicy::statesById(
+        {view("a", thinking), view("b", finished), view("c", finished), view("d", waitingForUser), view("e", failed)});
+    // Unchanged, into a notified state, out of one, from one into another, new notified, new not.
+    const std::vector after{view("d", waitingForUser), view("a", waitingForApproval), view("b", unknown),
+                            view("c", stopped), view("f", failed), view("g", thinking), view("e", thinking)};
+    const std::vector<NotificationPolicy::Notification> expected{
+        {"a-waiting_for_approval", "Needs approval", "Fix"}, {"c-stopped", "Stopped", "Fix"}, {"f-failed", "Failed", "Fix"}};
+    EXPECT_EQ(NotificationPolicy::newlyReached(previous, after, true), expected);
+    EXPECT_TRUE(NotificationPolicy::newlyReached(previous, after, false).empty());
+    EXPECT_EQ(NotificationPolicy::newlyReached({}, after, true).size(), 4u);
+
+    std::string title, cut; // a thumbs-up with a skin tone is one character
+    for (int i = 0; i < 200; ++i)
+        (i < 160 ? cut : title) += i % 2 ? "a" : "\U0001F44D\U0001F3FD";
+    EXPECT_EQ(NotificationPolicy::notificationFor({.title = cut + title}).body, cut);
+}
+
+TEST(ThreadOrdering, ActiveFirstThenNewestWithTiesInListOrder)
+{
+    std::vector<ThreadView> threads;
+    for (auto [id, state, time] : {std::tuple{"tie-a", failed, "09"}, {"unknown", unknown, "11"}, {"approval", waitingForApproval, "08"},
+                                   {"tie-b", stopped, "09"}, {"queued", queued, "09"}, {"tie-c", finished, "09"}})
+        threads.push_back({.id = id, .status = state, .updatedAt = std::string("2026-05-01T") + time + ":00:00.000Z"});
+    ThreadOrdering::sortForDisplay(threads);
+    std::string order;
+    for (const auto &thread : threads)
+        order += thread.id + " ";
+    EXPECT_EQ(order, "queued approval unknown tie-a tie-b tie-c ");
+}
+
+TEST(ThreadBatch, ReadsTheModelChoiceAndSummarizesEachWorkspaceOnce)
+{
+    using Choice = std::pair<std::optional<std::string>, std::optional<std::string>>;
+    for (const auto &[result, expected] : std::vector<std::pair<const char *, Choice>>{
+             {R"({"model":"o4","model_reasoning_effort":"low"})", {"o4", "low"}},
+             {R"({"config":{"model":null},"model":"ignored"})", {}},
+             {R"({"config":{"model":3,"model_reasoning_effort":["high"]}})", {}}}) {
+        const auto choice = ThreadBatch::modelChoice(json::parse(result).as_object());
+        EXPECT_EQ(Choice(choice.model, choice.effort), expected) << result;
+    }
+
+    const auto thread = [](std::string id, std::string cwd) {
+        return json::object{{"id", id}, {"updatedAt", 1796597000}, {"cwd", cwd}, {"status", {{"type", "idle"}}}, {"turns", json::array()}};
+    };
+    ThreadBatch::Input input{.threads = {thread("b", "/w/one"), json::object{{"updatedAt", 1}}, thread("a", "/w/two"), thread("c", "/w/one")}};
+    std::vector<std::string> inspected;
+    const auto results = ThreadBatch::normalize(input, [&](const std::string &path) {
+        inspected.push_back(path);
+        return std::optional<GitView>(GitView{.branch = path});
+    });
+    ASSERT_EQ(results.size(), 3u);
+    EXPECT_EQ(results[0].view.id + results[1].view.id + results[2].view.id, "bac");
+    EXPECT_EQ(results[1].view.git->branch, "/w/two");
+    EXPECT_EQ(results[2].view.git->branch, "/w/one");
+    EXPECT_EQ(inspected, (std::vector<std::string>{"/w/one", "/w/two"}));
+}
+
+} // namespace
+} // namespace orvane
