@@ -78,8 +78,8 @@ TEST(PairingInput, KeepsExactlySixNumericCharactersAsTyped)
 TEST(DebugReport, SaysEachFactOnItsLineAndShortensTheChannel)
 {
     EXPECT_NE(debugReport({}).find("\nCompanion: disconnected\nRelay: disconnected\nCodex: unavailable\n"), std::string::npos);
-    const DebugFacts facts{true, true, "codex-cli 0.171.0", "2", "proxy", "chatgpt", "3f2504e0-4f89-11d3-9a0c-0305e82c3301", 3,
-             1234, DateFormatting::parseIso("2026-05-01T09:30:00.789Z"), "The relay is disconnected."};
+    const DebugFacts facts{true, true, "codex-cli 0.171.0", "2", "proxy", "chatgpt", "3f2504e0-4f89-11d3-9a0c-0305e82c3301",
+                           3, 1234, DateFormatting::parseIso("2026-05-01T09:30:00.789Z"), "The relay is disconnected."};
     EXPECT_EQ(debugReport(facts), "Orvane Companion 0.1.0\nCompanion: connected\nRelay: connected\n"
                                   "Codex: codex-cli 0.171.0\nProtocol: 2\nConnection mode: proxy\n"
                                   "Authentication category: chatgpt\nPairing: 3f2504e0\u2026\nReconnects: 3\n"
