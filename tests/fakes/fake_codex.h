@@ -1,14 +1,12 @@
 #pragma once
 // A temporary home for one fake `codex`: writes its scenario, points ORVANE_CODEX and
 // ORVANE_FAKE_SCENARIO at it, and reads back what it logged.
-#include <QByteArray>
 #include <QFile>
 #include <QSaveFile>
 #include <QTemporaryDir>
 
 #include <boost/json.hpp>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -32,7 +30,7 @@ public:
     // reads the old one or the new one, never half of each.
     void replace(boost::json::object scenario)
     {
-        scenario["log"] = logPath().toStdString();
+        scenario["log"] = m_dir.filePath("log.jsonl").toStdString();
         QSaveFile file(scenarioPath());
         file.open(QIODevice::WriteOnly);
         file.write(QByteArray::fromStdString(boost::json::serialize(scenario)));
@@ -41,24 +39,20 @@ public:
 
     static QByteArray executable() { return ORVANE_FAKE_APP_SERVER; }
     QString scenarioPath() const { return m_dir.filePath("scenario.json"); }
-    QString logPath() const { return m_dir.filePath("log.jsonl"); }
-    QString dir() const { return m_dir.path(); }
 
     // Every event logged so far, in order.
     std::vector<boost::json::object> events() const
     {
         std::vector<boost::json::object> events;
-        QFile file(logPath());
-        if (!file.open(QIODevice::ReadOnly))
-            return events;
-        for (const auto &line : file.readAll().split('\n'))
-            if (!line.isEmpty())
-                events.push_back(boost::json::parse(line.toStdString()).as_object());
+        QFile file(m_dir.filePath("log.jsonl"));
+        if (file.open(QIODevice::ReadOnly))
+            for (const auto &line : file.readAll().split('\n'))
+                if (!line.isEmpty())
+                    events.push_back(boost::json::parse(line.toStdString()).as_object());
         return events;
     }
 
-    // The lines the App Servers received, as written by the client. A fake logs a line before
-    // it answers it, so everything up to the last answered request is here.
+    // The lines the App Servers received; a fake logs a line before it answers it.
     std::vector<std::string> received() const
     {
         std::vector<std::string> lines;
@@ -68,7 +62,7 @@ public:
         return lines;
     }
 
-    // The argument lists of every launch, short commands included.
+    // The argument lists of every launch, short commands included, joined by blanks.
     std::vector<std::string> launches() const
     {
         std::vector<std::string> launches;
@@ -86,4 +80,4 @@ private:
     QTemporaryDir m_dir;
 };
 
-}
+} // namespace orvane::test

@@ -10,6 +10,8 @@
 namespace orvane::test {
 namespace {
 
+using namespace std::chrono_literals;
+
 std::int64_t sequenceOf(const json::object &message)
 {
     return message.at(message.at("type") == "event" ? "event" : "snapshot").at("sequence").as_int64();
@@ -17,7 +19,7 @@ std::int64_t sequenceOf(const json::object &message)
 
 TEST(CompanionCommands, AreCheckedAnsweredAndNumberedOnTheSharedSequence)
 {
-    std::vector<ThreadSpec> threads{{"t-run", "thinking", 1796594400}, {"t-done", "finished", 1796594000}};
+    std::vector<ThreadShape> threads{{"t-run", "thinking", 1796594400}, {"t-done", "finished", 1796594000}};
     auto stdio = session(threads);
     stdio["methods"].as_object()["turn/interrupt#t-done"] =
         json::object{{"error", {{"code", -32600}, {"message", "no active turn to interrupt"}}}};
@@ -26,12 +28,9 @@ TEST(CompanionCommands, AreCheckedAnsweredAndNumberedOnTheSharedSequence)
     auto model = std::make_unique<CompanionModel>(testOptions());
     model->start();
     ASSERT_TRUE(glasses.connect());
-    auto first = glasses.next("snapshot");
+    const auto first = glasses.connectedSnapshot();
     ASSERT_TRUE(first);
-    if (!first->at("snapshot").at("companion").at("connected").as_bool())
-        first = glasses.next("snapshot");
-    ASSERT_TRUE(first);
-    auto sequence = sequenceOf(*first);
+    auto sequence = first->at("sequence").as_int64();
 
     // Each of these is dropped without an answer, so the snapshot asked for next comes first.
     auto stale = command("request_snapshot", "6B29FC40-CA47-1067-B31D-00DD010662DB", std::chrono::seconds(-1));
@@ -42,7 +41,7 @@ TEST(CompanionCommands, AreCheckedAnsweredAndNumberedOnTheSharedSequence)
     for (const auto &dropped : {command("shell"), command("request_snapshot", "abc"), stale, fractional, longThread})
         glasses.sendCommand(dropped);
     glasses.sendCommand(command("request_snapshot"));
-    auto answer = glasses.next("snapshot", true);
+    auto answer = nextOfType(glasses.socket, "snapshot", 15s, true);
     ASSERT_TRUE(answer);
     EXPECT_EQ(sequenceOf(*answer), ++sequence);
 
@@ -50,14 +49,14 @@ TEST(CompanionCommands, AreCheckedAnsweredAndNumberedOnTheSharedSequence)
     auto unknown = command("stop_thread");
     unknown["threadId"] = std::string(128, 'u');
     glasses.sendCommand(unknown);
-    auto unsupported = glasses.next("event", true);
+    auto unsupported = nextOfType(glasses.socket, "event", 15s, true);
     ASSERT_TRUE(unsupported);
     EXPECT_EQ(unsupported->at("event").at("status"), "unsupported");
     EXPECT_EQ(unsupported->at("event").at("message"), "No cancellable active turn is available.");
     EXPECT_EQ(unsupported->at("event").at("commandId"), "6B29FC40-CA47-1067-B31D-00DD010662DA");
     EXPECT_EQ(sequenceOf(*unsupported), ++sequence);
     glasses.sendCommand(command("request_snapshot"));
-    answer = glasses.next("snapshot", true);
+    answer = nextOfType(glasses.socket, "snapshot", 15s, true);
     ASSERT_TRUE(answer);
     EXPECT_EQ(sequenceOf(*answer), ++sequence); // the result took a number: snapshots n, n+2
     EXPECT_TRUE(requests(codex.received(), "turn/interrupt").empty());
@@ -65,7 +64,7 @@ TEST(CompanionCommands, AreCheckedAnsweredAndNumberedOnTheSharedSequence)
     auto refused = command("stop_thread");
     refused["threadId"] = "t-done";
     glasses.sendCommand(refused);
-    auto failed = glasses.next("event", true);
+    auto failed = nextOfType(glasses.socket, "event", 15s, true);
     ASSERT_TRUE(failed);
     EXPECT_EQ(failed->at("event").at("status"), "failed");
     EXPECT_EQ(failed->at("event").at("message"), "Codex could not be stopped: no active turn to interrupt");
@@ -74,11 +73,11 @@ TEST(CompanionCommands, AreCheckedAnsweredAndNumberedOnTheSharedSequence)
     stop["threadId"] = "t-run";
     const auto listsBefore = requests(codex.received(), "thread/list").size();
     glasses.sendCommand(stop);
-    auto succeeded = glasses.next("event", true);
+    auto succeeded = nextOfType(glasses.socket, "event", 15s, true);
     ASSERT_TRUE(succeeded);
     EXPECT_EQ(succeeded->at("event").at("status"), "succeeded");
     EXPECT_EQ(succeeded->at("event").at("message"), "Codex was asked to stop.");
-    EXPECT_TRUE(glasses.next("snapshot", true)); // from the refresh that follows
+    EXPECT_TRUE(nextOfType(glasses.socket, "snapshot", 15s, true)); // from the refresh that follows
     const auto interrupts = requests(codex.received(), "turn/interrupt");
     ASSERT_EQ(interrupts.size(), 2u);
     EXPECT_EQ(interrupts[1].at("params"), (json::object{{"threadId", "t-run"}, {"turnId", turnId("t-run")}}));
@@ -88,12 +87,12 @@ TEST(CompanionCommands, AreCheckedAnsweredAndNumberedOnTheSharedSequence)
 
 TEST(CompanionRefreshTriggering, IgnoresReadNoticesAndSpacesOutAFloodOfDeltas)
 {
-    std::vector<ThreadSpec> threads{{"t-a", "thinking", 1796594400}, {"t-b"}, {"t-c"}};
+    std::vector<ThreadShape> threads{{"t-a", "thinking", 1796594400}, {"t-b"}, {"t-c"}};
     auto stdio = session(threads);
     auto &methods = stdio["methods"].as_object();
     // As the real App Server does: a deprecation notice after every thread read.
-    for (const auto &spec : threads)
-        methods["thread/read#" + spec.id].as_object()["after"] = json::array{
+    for (const auto &shape : threads)
+        methods["thread/read#" + shape.id].as_object()["after"] = json::array{
             json::object{{"method", "deprecationNotice"}, {"params", {{"summary", "thread/read is deprecated"}}}}};
     json::array deltas;
     for (int index = 0; index < 300; ++index)

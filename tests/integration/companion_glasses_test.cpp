@@ -1,5 +1,4 @@
-// The model end to end: the fake App Server as Codex, orvane-relay on loopback, and a
-// subscriber socket as the glasses, checking what the glasses receive.
+// What the glasses receive from the model, the fake App Server playing Codex.
 #include "companion_harness.h"
 #include "fake_codex.h"
 #include "fake_notification_server.h"
@@ -22,14 +21,6 @@ std::set<std::string> keys(const json::object &object)
     return names;
 }
 
-std::vector<std::string> threadIds(const json::object &snapshot)
-{
-    std::vector<std::string> ids;
-    for (const auto &thread : snapshot.at("threads").as_array())
-        ids.emplace_back(thread.at("id").as_string());
-    return ids;
-}
-
 const json::object *threadById(const json::object &snapshot, std::string_view id)
 {
     for (const auto &thread : snapshot.at("threads").as_array())
@@ -38,18 +29,12 @@ const json::object *threadById(const json::object &snapshot, std::string_view id
     return nullptr;
 }
 
-bool notified(const json::value &status)
-{
-    static const std::set<std::string> states{"finished", "failed", "stopped", "waiting_for_approval",
-                                              "waiting_for_user"};
-    return states.contains(std::string(status.as_string()));
-}
 
 TEST(CompanionGlasses, SeeTwentyOrderedThreadsWithExactKeysAndConsecutiveSequences)
 {
     constexpr std::int64_t ten = 1796594400; // 10:00
     // The App Server lists 25 threads, ignoring the limit; one cannot be read in full.
-    std::vector<ThreadSpec> threads{{"t-early", "finished", ten + 300},
+    std::vector<ThreadShape> threads{{"t-early", "finished", ten + 300},
                                     {"t-think", "thinking", ten},
                                     {"t-late", "finished", ten + 600},
                                     {"t-broken", "finished", ten - 100}};
@@ -69,10 +54,7 @@ TEST(CompanionGlasses, SeeTwentyOrderedThreadsWithExactKeysAndConsecutiveSequenc
     ASSERT_TRUE(model->paired());
     model->start();
     ASSERT_TRUE(glasses.connect());
-    auto first = glasses.nextSnapshot();
-    ASSERT_TRUE(first);
-    if (!first->at("companion").at("connected").as_bool()) // the relay kept one from before the first refresh
-        first = glasses.nextSnapshot();
+    const auto first = glasses.connectedSnapshot();
     ASSERT_TRUE(first);
 
     EXPECT_EQ(keys(*first), (std::set<std::string>{"schemaVersion", "generatedAt", "sequence", "companion",
@@ -87,10 +69,9 @@ TEST(CompanionGlasses, SeeTwentyOrderedThreadsWithExactKeysAndConsecutiveSequenc
     EXPECT_NE(model->authenticationMode(), "unknown");
 
     // Active first, then the most recently updated; only the first 20 listed are read.
-    const auto ids = threadIds(*first);
-    ASSERT_EQ(ids.size(), 20u);
-    EXPECT_EQ(std::vector<std::string>(ids.begin(), ids.begin() + 3),
-              (std::vector<std::string>{"t-think", "t-late", "t-early"}));
+    const auto &shown = first->at("threads").as_array();
+    ASSERT_EQ(shown.size(), 20u);
+    EXPECT_EQ(json::array({shown[0].at("id"), shown[1].at("id"), shown[2].at("id")}), json::array({"t-think", "t-late", "t-early"}));
     EXPECT_EQ(first->at("activeThreadId"), "t-think");
     const auto *broken = threadById(*first, "t-broken");
     ASSERT_NE(broken, nullptr);
@@ -108,26 +89,27 @@ TEST(CompanionGlasses, SeeTwentyOrderedThreadsWithExactKeysAndConsecutiveSequenc
     for (std::size_t index = 20; index < threads.size(); ++index)
         EXPECT_FALSE(read.contains(threads[index].id)) << threads[index].id;
 
-    const auto second = glasses.nextSnapshot();
+    const auto second = nextSnapshot(glasses.socket);
     ASSERT_TRUE(second);
     EXPECT_EQ(second->at("sequence").as_int64(), first->at("sequence").as_int64() + 1);
 
     // One notification per thread that reached a notified state, none for the same state again.
-    std::size_t expected = 0;
-    for (const auto &thread : first->at("threads").as_array())
-        expected += notified(thread.at("status"));
-    EXPECT_GT(expected, 0u);
-    EXPECT_EQ(notifications.calls().size(), expected);
+    const std::set<std::string> notifiedStates{"finished", "failed", "stopped", "waiting_for_approval", "waiting_for_user"};
+    const auto expected = std::count_if(shown.begin(), shown.end(), [&](const json::value &thread) {
+        return notifiedStates.contains(std::string(thread.at("status").as_string()));
+    });
+    EXPECT_GT(expected, 0);
+    EXPECT_EQ(notifications.calls().size(), std::size_t(expected));
 
     // Usage sharing off: stored at once, and the next snapshot has no usage at all.
     settings.usageMetrics = false;
     model->setSettings(settings);
     EXPECT_EQ(SettingsStore::load(), settings);
-    auto later = glasses.nextSnapshot();
+    auto later = nextSnapshot(glasses.socket);
     ASSERT_TRUE(later);
     EXPECT_FALSE(later->contains("usage"));
     EXPECT_TRUE(model->usage().has_value());
-    EXPECT_EQ(notifications.calls().size(), expected);
+    EXPECT_EQ(notifications.calls().size(), std::size_t(expected));
     destroyWhenIdle(model);
 }
 
@@ -140,7 +122,7 @@ TEST(CompanionGlasses, LearnEveryCycleThatCodexIsMissing)
     ASSERT_TRUE(glasses.connect());
     std::optional<std::int64_t> previous;
     for (int cycle = 0; cycle < 3; ++cycle) {
-        const auto snapshot = glasses.nextSnapshot();
+        const auto snapshot = nextSnapshot(glasses.socket);
         ASSERT_TRUE(snapshot);
         EXPECT_FALSE(snapshot->at("companion").at("connected").as_bool());
         EXPECT_FALSE(snapshot->contains("activeThreadId"));
@@ -159,7 +141,7 @@ TEST(CompanionGlasses, LearnEveryCycleThatCodexIsMissing)
 
 TEST(CompanionGlasses, ReceiveAnOversizedSnapshotTrimmedWithTheCurrentThreadsNewestEntries)
 {
-    std::vector<ThreadSpec> threads;
+    std::vector<ThreadShape> threads;
     for (int index = 0; index < 20; ++index)
         threads.push_back({"big-" + std::to_string(index), index == 7 ? "thinking" : "finished",
                            1796594400 - index * 60, 60, 4000});
@@ -168,10 +150,7 @@ TEST(CompanionGlasses, ReceiveAnOversizedSnapshotTrimmedWithTheCurrentThreadsNew
     auto model = std::make_unique<CompanionModel>(testOptions());
     model->start();
     ASSERT_TRUE(glasses.connect());
-    auto snapshot = glasses.nextSnapshot();
-    ASSERT_TRUE(snapshot);
-    if (!snapshot->at("companion").at("connected").as_bool())
-        snapshot = glasses.nextSnapshot();
+    const auto snapshot = glasses.connectedSnapshot();
     ASSERT_TRUE(snapshot);
 
     EXPECT_LE(json::serialize(json::object{{"type", "snapshot"}, {"snapshot", *snapshot}}).size(),

@@ -3,60 +3,46 @@
 #include "model/date_formatting.h"
 #include "relay/keychain_store.h"
 
-#include <QtGlobal>
-
 namespace orvane::test {
 
-std::string turnId(const std::string &threadId)
-{
-    return "turn-" + threadId;
-}
-
-json::object fullThread(const ThreadSpec &spec)
+json::object fullThread(const ThreadShape &shape)
 {
     json::array items{json::object{
         {"type", "userMessage"},
-        {"id", spec.id + "-ask"},
-        {"content", json::array{json::object{{"type", "text"}, {"text", "Work on " + spec.id}, {"text_elements", json::array()}}}}}};
-    for (int index = 0; index < spec.answers; ++index) {
-        std::string text = spec.id + " answer " + std::to_string(index) + " ";
-        text.resize(std::max(spec.answerLength, text.size()), 'a');
-        items.push_back(json::object{{"type", "agentMessage"}, {"id", spec.id + "-" + std::to_string(index)}, {"text", text}});
+        {"id", shape.id + "-ask"},
+        {"content", json::array{json::object{{"type", "text"}, {"text", "Work on " + shape.id}, {"text_elements", json::array()}}}}}};
+    for (int index = 0; index < shape.answers; ++index) {
+        std::string text = shape.id + " answer " + std::to_string(index) + " ";
+        text.resize(std::max(shape.answerLength, text.size()), 'a');
+        items.push_back(json::object{{"type", "agentMessage"}, {"id", shape.id + "-" + std::to_string(index)}, {"text", text}});
     }
-    const bool running = spec.state == "thinking";
-    json::object turn{{"id", turnId(spec.id)},
-                      {"status", running ? "inProgress" : "completed"},
-                      {"startedAt", spec.updatedAt - 60},
-                      {"items", std::move(items)}};
+    const bool running = shape.state == "thinking";
+    json::object turn{{"id", turnId(shape.id)}, {"status", running ? "inProgress" : "completed"},
+                      {"startedAt", shape.updatedAt - 60}, {"items", std::move(items)}};
     if (!running) {
-        turn["completedAt"] = spec.updatedAt;
+        turn["completedAt"] = shape.updatedAt;
         turn["durationMs"] = 60000;
     }
-    auto thread = listEntry(spec);
+    auto thread = listEntry(shape);
     thread["status"] = json::object{{"type", running ? "active" : "idle"}};
     thread["turns"] = json::array{std::move(turn)};
     return thread;
 }
 
-json::object listEntry(const ThreadSpec &spec)
+json::object listEntry(const ThreadShape &shape)
 {
-    return {{"id", spec.id},
-            {"preview", "Task " + spec.id},
-            {"name", nullptr},
-            {"createdAt", spec.updatedAt - 600},
-            {"updatedAt", spec.updatedAt},
-            {"cwd", "/nonexistent/orvane-test/" + spec.id},
-            {"status", {{"type", "notLoaded"}}},
-            {"turns", json::array()}};
+    return {{"id", shape.id}, {"preview", "Task " + shape.id}, {"name", nullptr},
+            {"createdAt", shape.updatedAt - 600}, {"updatedAt", shape.updatedAt},
+            {"cwd", "/nonexistent/orvane-test/" + shape.id}, {"status", {{"type", "notLoaded"}}}, {"turns", json::array()}};
 }
 
-json::object session(const std::vector<ThreadSpec> &threads)
+json::object session(const std::vector<ThreadShape> &threads)
 {
     json::array listed;
     json::object methods;
-    for (const auto &spec : threads) {
-        listed.push_back(listEntry(spec));
-        methods["thread/read#" + spec.id] = json::object{{"result", {{"thread", fullThread(spec)}}}};
+    for (const auto &shape : threads) {
+        listed.push_back(listEntry(shape));
+        methods["thread/read#" + shape.id] = json::object{{"result", {{"thread", fullThread(shape)}}}};
     }
     methods["initialize"] = json::object{{"result", {{"userAgent", "fake"}}}};
     methods["thread/list"] = json::object{{"result", {{"data", std::move(listed)}, {"nextCursor", nullptr}}}};
@@ -96,34 +82,16 @@ Glasses::~Glasses()
 
 bool Glasses::connect()
 {
-    return socket.authenticate(socketUrl(relay.baseUrl(), QString::fromStdString(pairing.credentials.channelId)),
-                               QStringLiteral("subscriber"), pairing.subscriberToken);
+    return socket.authenticate(relay.socketUrl(pairing), "subscriber", pairing.subscriberToken);
 }
 
-std::optional<json::object> Glasses::next(std::string_view type, bool strict, std::chrono::milliseconds limit)
+std::optional<json::object> Glasses::connectedSnapshot()
 {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            return std::nullopt;
-        const auto message = socket.next(left);
-        if (!message)
-            return std::nullopt;
-        auto parsed = json::parse(message->toStdString()).as_object();
-        if (const auto &kind = parsed.at("type"); kind.is_string() && kind.as_string() == type)
-            return parsed;
-        if (strict)
-            return std::nullopt;
+    // The relay may keep one from before the first refresh.
+    std::optional<json::object> snapshot;
+    while ((snapshot = nextSnapshot(socket)) && snapshot->at("companion").at("connected") != true) {
     }
-}
-
-std::optional<json::object> Glasses::nextSnapshot(std::chrono::milliseconds limit)
-{
-    auto message = next("snapshot", false, limit);
-    if (!message)
-        return std::nullopt;
-    return message->at("snapshot").as_object();
+    return snapshot;
 }
 
 void Glasses::sendCommand(const json::object &command)
@@ -131,22 +99,11 @@ void Glasses::sendCommand(const json::object &command)
     socket.send(QByteArray::fromStdString(json::serialize(json::object{{"type", "command"}, {"command", command}})));
 }
 
-std::string isoWholeSeconds(std::chrono::system_clock::time_point moment)
-{
-    auto text = DateFormatting::iso(moment);
-    return text.erase(text.size() - 5, 4);
-}
-
 json::object command(std::string type, std::string commandId, std::chrono::seconds lifetime)
 {
-    return {{"type", std::move(type)},
-            {"commandId", std::move(commandId)},
-            {"expiresAt", isoWholeSeconds(std::chrono::system_clock::now() + lifetime)}};
+    auto expiry = DateFormatting::iso(std::chrono::system_clock::now() + lifetime);
+    return {{"type", std::move(type)}, {"commandId", std::move(commandId)}, {"expiresAt", expiry.erase(expiry.size() - 5, 4)}};
 }
-
-} // namespace orvane::test
-
-namespace orvane::test {
 
 void destroyWhenIdle(std::unique_ptr<CompanionModel> &model)
 {
@@ -162,7 +119,7 @@ std::vector<json::object> requests(const std::vector<std::string> &received, std
     std::vector<json::object> found;
     for (const auto &line : received) {
         auto message = json::parse(line).as_object();
-        if (const auto *name = message.if_contains("method"); name && name->is_string() && name->as_string() == method)
+        if (const auto *name = message.if_contains("method"); name && *name == json::value(method))
             found.push_back(std::move(message));
     }
     return found;

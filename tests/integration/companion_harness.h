@@ -1,8 +1,8 @@
 #pragma once
-// What the model's end-to-end tests share: threads and sessions for the fake App Server, short
-// waits, and glasses reading the model's snapshots through an orvane-relay on loopback.
+// What the model's end-to-end tests share: threads and sessions for the fake App Server, and
+// glasses reading the model's snapshots through an orvane-relay on loopback.
 #include "companion/companion_model.h"
-#include "relay_test_support.h"
+#include "process_harness.h"
 
 #include <boost/json.hpp>
 
@@ -16,7 +16,7 @@ namespace orvane::test {
 namespace json = boost::json;
 
 // One thread as the App Server keeps it.
-struct ThreadSpec {
+struct ThreadShape {
     std::string id;
     std::string state = "finished"; // "finished" (turn completed) or "thinking" (turn in progress)
     std::int64_t updatedAt = 1796590000;
@@ -24,33 +24,27 @@ struct ThreadSpec {
     std::size_t answerLength = 40; // characters of each
 };
 
-// As thread/read answers it, with its turn and items.
-json::object fullThread(const ThreadSpec &spec);
-// As thread/list lists it: no turns, not loaded.
-json::object listEntry(const ThreadSpec &spec);
-std::string turnId(const std::string &threadId);
+// As thread/read answers it, with its turn and items; as thread/list lists it, without.
+json::object fullThread(const ThreadShape &shape);
+json::object listEntry(const ThreadShape &shape);
+inline std::string turnId(const std::string &threadId) { return "turn-" + threadId; }
 
 // An App Server session holding `threads`: the list, one read per thread, an account, rate
 // limits, and a configuration nesting "model" as the real one does.
-json::object session(const std::vector<ThreadSpec> &threads);
+json::object session(const std::vector<ThreadShape> &threads);
 
-// Options for a model under test: polling at `polling`, quick relay reconnects.
+// Polling at `polling`, quick relay reconnects.
 CompanionModelOptions testOptions(std::chrono::milliseconds polling = std::chrono::hours(1));
 
 // Paired glasses: an in-process relay (ORVANE_RELAY_URL points at it while this lives), the
 // pairing stored in the Secret Service for the next model, and a subscriber socket.
-class Glasses {
-public:
+struct Glasses {
     Glasses();
     ~Glasses();
-
     // Authenticates the subscriber; call once the model has started.
     bool connect();
-    // The next message of that type, skipping others unless `strict`, in which case any other
-    // message first is a failure (nothing returned).
-    std::optional<json::object> next(std::string_view type, bool strict = false,
-                                     std::chrono::milliseconds limit = std::chrono::seconds(15));
-    std::optional<json::object> nextSnapshot(std::chrono::milliseconds limit = std::chrono::seconds(15));
+    // The first snapshot made after the model connected to Codex.
+    std::optional<json::object> connectedSnapshot();
     void sendCommand(const json::object &command);
 
     LocalRelay relay;
@@ -61,11 +55,6 @@ public:
 // A command from the glasses, expiring `lifetime` from now.
 json::object command(std::string type, std::string commandId = "6B29FC40-CA47-1067-B31D-00DD010662DA",
                      std::chrono::seconds lifetime = std::chrono::seconds(60));
-std::string isoWholeSeconds(std::chrono::system_clock::time_point moment);
-
-} // namespace orvane::test
-
-namespace orvane::test {
 
 // Destroys `model` right after a refresh ends, so no refresh is left half done.
 void destroyWhenIdle(std::unique_ptr<CompanionModel> &model);

@@ -1,7 +1,7 @@
-// A companion started before the real Codex CLI's managed daemon moves to it once it runs,
-// without being restarted.
+// The real Codex CLI's managed daemon: a companion started before it moves to its proxy without
+// a restart, and the integration mode then connects through it.
 #include "companion_harness.h"
-#include "managed_daemon.h"
+#include "process_harness.h"
 
 #include <gtest/gtest.h>
 
@@ -12,21 +12,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Ends the model only between refreshes, also when the test stops early, so nothing it
-// started outlives the test.
-struct IdleEnd {
-    std::unique_ptr<CompanionModel> &model;
-    ~IdleEnd()
-    {
-        if (model)
-            destroyWhenIdle(model);
-    }
-};
-
 TEST(DaemonMove, ACompanionStartedBeforeTheDaemonMovesToItsProxy)
 {
     ManagedDaemon daemon(ORVANE_TEST_CODEX_DIR);
-    ASSERT_TRUE(daemon.valid());
     // The App Server children inherit this process's environment.
     for (const char *name : {"HOME", "PATH"})
         qputenv(name, daemon.environment().value(name).toUtf8());
@@ -38,28 +26,31 @@ TEST(DaemonMove, ACompanionStartedBeforeTheDaemonMovesToItsProxy)
     options.daemonRecheckInterval = 3s;
     options.credentialStore.load = [](std::string_view) { return std::nullopt; };
     auto model = std::make_unique<CompanionModel>(options);
-    IdleEnd end{model};
+    // Ended between refreshes also when the test stops early, so nothing it started outlives it.
+    const std::shared_ptr<void> end(nullptr, [&](void *) { destroyWhenIdle(model); });
     model->start();
-
     ASSERT_TRUE(waitUntil([&] { return model->codexConnected(); }, 90s)) << model->lastError().value_or("");
     EXPECT_EQ(model->appServer().connectionMode(), "Dedicated stdio");
     EXPECT_EQ(model->appServer().codexVersion(), "codex-cli 0.171.0");
 
-    QString failure;
-    ASSERT_TRUE(daemon.start(&failure)) << failure.toStdString();
+    const QString failure = daemon.start();
+    ASSERT_TRUE(failure.isEmpty()) << failure.toStdString();
     QElapsedTimer sinceDaemon;
     sinceDaemon.start();
     ASSERT_TRUE(waitUntil([&] { return model->appServer().connectionMode() == "Managed daemon proxy"; }, 30s))
         << model->debugReport();
     EXPECT_LT(sinceDaemon.elapsed(), 30'000);
-    // A refresh through the daemon succeeds and the report says so.
     const auto before = model->lastSync();
-    ASSERT_TRUE(waitUntil([&] { return model->lastSync() > before && model->codexConnected() && !model->lastError(); },
-                          30s))
+    ASSERT_TRUE(waitUntil([&] { return model->lastSync() > before && model->codexConnected() && !model->lastError(); }, 30s))
         << model->debugReport();
     const auto report = model->debugReport();
-    EXPECT_NE(report.find("\nConnection mode: Managed daemon proxy\n"), std::string::npos) << report;
     EXPECT_NE(report.find("\nCompanion: connected\n"), std::string::npos) << report;
+    EXPECT_NE(report.find("\nConnection mode: Managed daemon proxy\n"), std::string::npos) << report;
+
+    const Finished integration = run(ORVANE_EXECUTABLE, {"--codex-integration-test"}, daemon.environment());
+    EXPECT_EQ(integration.exitCode, 0) << integration.err.toStdString();
+    EXPECT_TRUE(integration.out.startsWith("Codex integration: connected; version=codex-cli 0.171.0;"));
+    EXPECT_TRUE(integration.out.endsWith("; mode=Managed daemon proxy\n")) << integration.out.toStdString();
 }
 
 } // namespace

@@ -1,23 +1,17 @@
 // The installed `orvane --headless` beside the real, pinned Codex CLI and the installed
-// orvane-relay, the glasses played by this test: pairing from the command line, snapshots
-// every few seconds, an App Server child that dies and comes back, unpairing that stops the
-// snapshots and revokes the channel. Once with the Secret Service, once with the private file
-// and no Secret Service at all, and once with neither, where pairing must fail and say why.
-#include "headless_support.h"
-#include "relay_test_support.h"
+// orvane-relay, the glasses played by this test: once with the Secret Service, once with the
+// private file and no Secret Service at all, where pairing without the choice must fail.
+#include "process_harness.h"
 
 #include <gtest/gtest.h>
 
 #include <QDateTime>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QRegularExpression>
 #include <QStandardPaths>
 
 #include <csignal>
 #include <functional>
-#include <optional>
 
 #include <sys/stat.h>
 
@@ -25,104 +19,79 @@ namespace orvane::test {
 namespace {
 
 using namespace std::chrono_literals;
+namespace json = boost::json;
 
-const QString prefix = QStringLiteral(ORVANE_INSTALLED_PREFIX);
-const QString orvane = prefix + QStringLiteral("/bin/orvane");
-const QString relayProgram = prefix + QStringLiteral("/bin/orvane-relay");
-const QString storeHint =
-    QStringLiteral("Start a Secret Service such as gnome-keyring, or set ORVANE_CREDENTIAL_STORE=file to keep the pairing in a private file.");
+const QString prefix = ORVANE_INSTALLED_PREFIX;
+const QString orvane = prefix + "/bin/orvane";
 
-QJsonObject json(const QByteArray &bytes)
+json::object parse(const QByteArray &bytes)
 {
-    return QJsonDocument::fromJson(bytes).object();
+    return json::parse(bytes.toStdString()).as_object();
 }
 
-// Codex found on PATH, as a user's own would be.
-QProcessEnvironment companionEnvironment()
+QString text(const json::value &value)
+{
+    return QString::fromUtf8(value.as_string().data(), qsizetype(value.as_string().size()));
+}
+
+QProcessEnvironment withCodexOnPath()
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("PATH"), QStringLiteral(ORVANE_TEST_CODEX_DIR ":/usr/bin:/bin"));
+    environment.insert("PATH", ORVANE_TEST_CODEX_DIR ":/usr/bin:/bin");
     return environment;
 }
 
-// What the glasses do: ask the relay for a PIN, and once the companion used it, take the
-// channel and the subscriber token.
-struct Glasses {
-    QString pin;
-    QString pairingId;
-};
-
-Glasses askForPin(const QUrl &relay)
+// The glasses ask the relay for a PIN.
+json::object askForPin(const QUrl &relay)
 {
-    const HttpAnswer answer = httpRequest("POST", QUrl(relay.toString() + "/v1/pairings"), "{}");
-    const QJsonObject body = json(answer.body);
-    return {body.value("pin").toString(), body.value("pairingId").toString()};
+    return parse(httpRequest("POST", QUrl(relay.toString() + "/v1/pairings"), "{}").body);
 }
 
-// The next snapshot on the subscriber socket, passing over anything else.
-std::optional<QJsonObject> nextSnapshot(TestSocket &subscriber, std::chrono::milliseconds limit)
+void expectHealthy(const json::object &snapshot)
 {
-    const QDateTime deadline = QDateTime::currentDateTimeUtc().addMSecs(limit.count());
-    while (QDateTime::currentDateTimeUtc() < deadline) {
-        const auto message = subscriber.next(std::chrono::milliseconds(QDateTime::currentDateTimeUtc().msecsTo(deadline)));
-        if (!message)
-            break;
-        const QJsonObject frame = json(*message);
-        if (frame.value("type") == "snapshot")
-            return frame.value("snapshot").toObject();
-    }
-    return std::nullopt;
+    const auto &companion = snapshot.at("companion");
+    EXPECT_EQ(companion.at("connected"), true);
+    EXPECT_EQ(companion.at("codexVersion"), "codex-cli 0.171.0");
+    EXPECT_EQ(companion.at("authenticationMode"), "unknown");
+    EXPECT_EQ(snapshot.at("usage").at("unavailableReason"), "The installed App Server or account did not return rate limits.");
 }
 
-void expectHealthy(const QJsonObject &snapshot)
+// The whole flow against one running companion; `stored` reads the publisher token wherever the
+// companion keeps it.
+void pairPublishAndUnpair(QProcessEnvironment environment, const std::function<std::optional<std::string>()> &stored)
 {
-    const QJsonObject companion = snapshot.value("companion").toObject();
-    EXPECT_TRUE(companion.value("connected").toBool());
-    EXPECT_EQ(companion.value("codexVersion").toString().toStdString(), "codex-cli 0.171.0");
-    EXPECT_EQ(companion.value("authenticationMode").toString().toStdString(), "unknown");
-    EXPECT_EQ(snapshot.value("usage").toObject().value("unavailableReason").toString().toStdString(),
-              "The installed App Server or account did not return rate limits.");
-}
-
-// The whole flow against one running companion. `stored` reads the publisher token wherever
-// the companion keeps it.
-void pairPublishAndUnpair(const QProcessEnvironment &base, const std::function<std::optional<QString>()> &stored)
-{
-    RelayProcess relay(relayProgram);
+    RelayProcess relay(prefix + "/bin/orvane-relay");
     ASSERT_TRUE(relay.baseUrl().isValid());
-    QProcessEnvironment environment = base;
-    environment.insert(QStringLiteral("ORVANE_RELAY_URL"), relay.baseUrl().toString());
+    environment.insert("ORVANE_RELAY_URL", relay.baseUrl().toString());
     RunningCompanion companion(orvane, environment);
     ASSERT_TRUE(companion.waitForLine("Not paired.")) << companion.errors().toStdString();
-    ASSERT_TRUE(companion.waitForLine("Codex connected.", 90s)) << companion.lines().join('\n').toStdString();
+    ASSERT_TRUE(companion.waitForLine("Codex connected.", 90s)) << companion.dump();
 
     const Finished second = run(orvane, {"--headless"}, environment, 5s);
     EXPECT_EQ(second.exitCode, 1);
     EXPECT_EQ(second.err, "Orvane is already running.\n");
 
-    const Glasses glasses = askForPin(relay.baseUrl());
-    ASSERT_EQ(glasses.pin.size(), 6);
-    const Finished pairing = run(orvane, {"--pair", glasses.pin}, environment);
+    const auto glasses = askForPin(relay.baseUrl());
+    const Finished pairing = run(orvane, {"--pair", text(glasses.at("pin"))}, environment);
     EXPECT_EQ(pairing.exitCode, 0) << pairing.err.toStdString();
     EXPECT_EQ(pairing.out, "Paired. Your glasses will update in a moment.\n");
     EXPECT_TRUE(companion.waitForLine("Paired."));
     EXPECT_TRUE(companion.waitForLine("Relay connected."));
-
-    const QJsonObject channel = json(httpRequest("GET", QUrl(relay.baseUrl().toString() + "/v1/pairings/" + glasses.pairingId)).body);
-    ASSERT_EQ(channel.value("status").toString(), "completed");
-    const QString channelId = channel.value("channelId").toString();
+    const auto channel = parse(httpRequest("GET", QUrl(relay.baseUrl().toString() + "/v1/pairings/" +
+                                                       text(glasses.at("pairingId")))).body);
+    ASSERT_EQ(channel.at("status"), "completed");
+    const QString channelId = text(channel.at("channelId"));
     TestSocket subscriber;
     ASSERT_TRUE(subscriber.authenticate(socketUrl(relay.baseUrl(), channelId), "subscriber",
-                                        channel.value("subscriberToken").toString()));
+                                        text(channel.at("subscriberToken"))));
 
     // The polling loop publishes every 4 s; each snapshot comes well within twice that.
-    qint64 sequence = 0;
+    std::int64_t sequence = 0;
     for (int index = 0; index < 3; ++index) {
         const auto snapshot = nextSnapshot(subscriber, 8s);
         ASSERT_TRUE(snapshot) << "snapshot " << index;
         expectHealthy(*snapshot);
-        EXPECT_GT(snapshot->value("sequence").toInteger(), sequence);
-        sequence = snapshot->value("sequence").toInteger();
+        EXPECT_GT(snapshot->at("sequence").as_int64(), std::exchange(sequence, snapshot->at("sequence").as_int64()));
     }
 
     const Finished status = run(orvane, {"--status"}, environment, 10s);
@@ -133,27 +102,23 @@ void pairPublishAndUnpair(const QProcessEnvironment &base, const std::function<s
     // The integration mode runs beside the companion, with a client of its own.
     const Finished integration = run(orvane, {"--codex-integration-test"}, environment);
     EXPECT_EQ(integration.exitCode, 0) << integration.err.toStdString();
-    EXPECT_TRUE(integration.out.startsWith("Codex integration: connected; version=codex-cli 0.171.0; listed="))
-        << integration.out.toStdString();
+    EXPECT_TRUE(integration.out.startsWith("Codex integration: connected; version=codex-cli 0.171.0; listed="));
 
     // A killed App Server is replaced by the next refresh, and publishing goes on.
-    const std::vector<qint64> before = companion.appServerChildren();
+    const auto before = companion.appServerChildren();
     ASSERT_EQ(before.size(), 1u);
     ::kill(static_cast<pid_t>(before.front()), SIGKILL);
-    std::vector<qint64> after;
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            after = companion.appServerChildren();
-            return after.size() == 1 && after.front() != before.front();
-        },
-        30s));
-    std::optional<QJsonObject> recovered;
-    while ((recovered = nextSnapshot(subscriber, 15s)) && !recovered->value("companion").toObject().value("connected").toBool()) {
+    ASSERT_TRUE(waitUntil([&] {
+        const auto after = companion.appServerChildren();
+        return after.size() == 1 && after.front() != before.front();
+    }, 30s));
+    std::optional<json::object> recovered;
+    while ((recovered = nextSnapshot(subscriber, 15s)) && recovered->at("companion").at("connected") != true) {
     }
     ASSERT_TRUE(recovered) << "no connected snapshot after the App Server came back";
     expectHealthy(*recovered);
 
-    const std::optional<QString> token = stored();
+    const auto token = stored();
     ASSERT_TRUE(token);
     const Finished unpairing = run(orvane, {"--unpair"}, environment);
     const QDateTime unpaired = QDateTime::currentDateTimeUtc();
@@ -161,35 +126,33 @@ void pairPublishAndUnpair(const QProcessEnvironment &base, const std::function<s
     EXPECT_EQ(unpairing.out, "Pairing removed and relay data deleted.\n");
     EXPECT_TRUE(companion.waitForLine("Not paired."));
     EXPECT_FALSE(stored());
-
-    // Frames already on their way may still land; none may be made after unpairing. Longer
-    // than one polling interval.
+    // Frames already on their way may still land, none made after unpairing; longer than one poll.
     while (const auto late = nextSnapshot(subscriber, 6s))
-        EXPECT_LT(QDateTime::fromString(late->value("generatedAt").toString(), Qt::ISODateWithMs), unpaired);
+        EXPECT_LT(QDateTime::fromString(text(late->at("generatedAt")), Qt::ISODateWithMs), unpaired);
     TestSocket publisher;
-    EXPECT_FALSE(publisher.authenticate(socketUrl(relay.baseUrl(), channelId), "publisher", *token))
+    EXPECT_FALSE(publisher.authenticate(socketUrl(relay.baseUrl(), channelId), "publisher", QString::fromStdString(*token)))
         << "the publisher token still works after unpairing";
 
     // One line each, time first; no token and no sync time.
     for (const QString &line : companion.lines()) {
         EXPECT_TRUE(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d \\S").match(line).hasMatch()) << line.toStdString();
-        EXPECT_FALSE(line.contains(*token));
+        EXPECT_FALSE(line.contains(QString::fromStdString(*token)));
         EXPECT_FALSE(line.contains("sync", Qt::CaseInsensitive)) << line.toStdString();
     }
 }
 
-std::optional<QString> tokenIn(const QByteArray &credentials)
+std::optional<std::string> tokenIn(const json::object &credentials)
 {
-    const QString token = json(credentials).value("publisherToken").toString();
-    return token.isEmpty() ? std::nullopt : std::optional(token);
+    const auto *token = credentials.if_contains("publisherToken");
+    return token ? std::optional(std::string(token->as_string())) : std::nullopt;
 }
 
 TEST(HeadlessFlow, PairsPublishesRecoversAndUnpairsWithTheSecretService)
 {
-    pairPublishAndUnpair(companionEnvironment(), [] {
+    pairPublishAndUnpair(withCodexOnPath(), [] {
         const Finished lookup = run("secret-tool", {"lookup", "service", "dev.orvane.companion", "account", "relay-publisher"},
                                     QProcessEnvironment::systemEnvironment(), 20s);
-        return tokenIn(lookup.out.toUtf8());
+        return lookup.out.isEmpty() ? std::nullopt : tokenIn(parse(lookup.out.toUtf8()));
     });
 }
 
@@ -197,30 +160,30 @@ TEST(HeadlessFlow, KeepsThePairingInThePrivateFileWithoutAnySecretService)
 {
     BareSessionBus bus;
     ASSERT_FALSE(bus.address().isEmpty());
-    QProcessEnvironment environment = companionEnvironment();
-    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
-
-    // Without the choice, pairing fails, says why and what to do, and keeps nothing.
-    RelayProcess relay(relayProgram);
-    ASSERT_TRUE(relay.baseUrl().isValid());
-    QProcessEnvironment unchosen = environment;
-    unchosen.insert(QStringLiteral("ORVANE_RELAY_URL"), relay.baseUrl().toString());
-    const Finished refused = run(orvane, {"--pair", askForPin(relay.baseUrl()).pin}, unchosen);
-    EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_TRUE(refused.out.isEmpty());
-    EXPECT_EQ(refused.err, "Unable to keep the pairing in the system's credential store: no Secret Service is running "
-                           "(for example gnome-keyring or KeePassXC). " + storeHint + "\n");
-
-    environment.insert(QStringLiteral("ORVANE_CREDENTIAL_STORE"), QStringLiteral("file"));
+    QProcessEnvironment environment = withCodexOnPath();
+    environment.insert("DBUS_SESSION_BUS_ADDRESS", bus.address());
+    {
+        // Without the choice, pairing fails, says why and what to do, and keeps nothing.
+        RelayProcess relay(prefix + "/bin/orvane-relay");
+        QProcessEnvironment unchosen = environment;
+        unchosen.insert("ORVANE_RELAY_URL", relay.baseUrl().toString());
+        const Finished refused = run(orvane, {"--pair", text(askForPin(relay.baseUrl()).at("pin"))}, unchosen);
+        EXPECT_EQ(refused.exitCode, 1);
+        EXPECT_TRUE(refused.out.isEmpty());
+        EXPECT_EQ(refused.err, "Unable to keep the pairing in the system's credential store: no Secret Service is running "
+                               "(for example gnome-keyring or KeePassXC). Start a Secret Service such as gnome-keyring, or set "
+                               "ORVANE_CREDENTIAL_STORE=file to keep the pairing in a private file.\n");
+    }
+    environment.insert("ORVANE_CREDENTIAL_STORE", "file");
     const QString file = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/orvane/credentials.json";
-    pairPublishAndUnpair(environment, [&file]() -> std::optional<QString> {
+    pairPublishAndUnpair(environment, [&file]() -> std::optional<std::string> {
         QFile credentials(file);
         if (!credentials.open(QIODevice::ReadOnly))
             return std::nullopt;
         struct stat info {};
         ::stat(QFile::encodeName(file).constData(), &info);
         EXPECT_EQ(info.st_mode & 0777, 0600u);
-        return tokenIn(json(credentials.readAll()).value("relay-publisher").toString().toUtf8());
+        return tokenIn(parse(text(parse(credentials.readAll()).at("relay-publisher")).toUtf8()));
     });
 }
 
@@ -232,7 +195,7 @@ TEST(HeadlessFlow, InstallsTheDesktopEntryIconAndADisabledUserUnit)
     QFile unit(prefix + "/share/systemd/user/orvane.service");
     ASSERT_TRUE(unit.open(QIODevice::ReadOnly));
     const QByteArray text = unit.readAll();
-    EXPECT_TRUE(text.contains("\nExecStart=" + QByteArray(ORVANE_CONFIGURED_BINDIR) + "/orvane --headless\n")) << text.toStdString();
+    EXPECT_TRUE(text.contains("\nExecStart=" ORVANE_CONFIGURED_BINDIR "/orvane --headless\n")) << text.toStdString();
     EXPECT_TRUE(text.contains("\nEnvironment=ORVANE_CREDENTIAL_STORE=file\n"));
     EXPECT_FALSE(QFile::exists(prefix + "/share/systemd/user/default.target.wants")) << "enabled on install";
 }

@@ -1,0 +1,213 @@
+#include "process_harness.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+
+#include <csignal>
+
+namespace orvane::test {
+
+Finished run(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment,
+             std::chrono::milliseconds limit)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    const QDeadlineTimer deadline(limit);
+    while (process.state() != QProcess::NotRunning && !deadline.hasExpired()) {
+        process.waitForFinished(50);
+        QCoreApplication::processEvents();
+    }
+    Finished finished;
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished();
+        finished.err = "did not finish in time: " + program + " " + arguments.join(' ');
+        return finished;
+    }
+    if (process.exitStatus() == QProcess::NormalExit && process.error() != QProcess::FailedToStart)
+        finished.exitCode = process.exitCode();
+    finished.out = QString::fromUtf8(process.readAllStandardOutput());
+    finished.err = QString::fromUtf8(process.readAllStandardError());
+    return finished;
+}
+
+std::vector<qint64> processesWith(const QByteArray &entry)
+{
+    std::vector<qint64> found;
+    for (const auto &name : QDir("/proc").entryList(QDir::Dirs)) {
+        bool number = false;
+        const auto pid = name.toLongLong(&number);
+        QFile environ("/proc/" + name + "/environ");
+        if (number && environ.open(QIODevice::ReadOnly) && environ.readAll().split('\0').contains(entry))
+            found.push_back(pid);
+    }
+    return found;
+}
+
+bool noneLeft(const QByteArray &entry, std::chrono::milliseconds limit)
+{
+    return waitUntil([&] { return processesWith(entry).empty(); }, limit);
+}
+
+std::optional<boost::json::object> nextOfType(TestSocket &socket, std::string_view type,
+                                              std::chrono::milliseconds limit, bool strict)
+{
+    const QDeadlineTimer deadline(limit);
+    while (const auto message = socket.next(std::chrono::milliseconds(deadline.remainingTime()))) {
+        auto parsed = boost::json::parse(message->toStdString()).as_object();
+        if (parsed.at("type") == boost::json::value(type))
+            return parsed;
+        if (strict || deadline.hasExpired())
+            break;
+    }
+    return std::nullopt;
+}
+
+std::optional<boost::json::object> nextSnapshot(TestSocket &socket, std::chrono::milliseconds limit)
+{
+    auto message = nextOfType(socket, "snapshot", limit);
+    return message ? std::optional(message->at("snapshot").as_object()) : std::nullopt;
+}
+
+RunningCompanion::RunningCompanion(const QString &program, const QProcessEnvironment &environment,
+                                   const QStringList &arguments)
+{
+    process_.setProcessEnvironment(environment);
+    process_.start(program, arguments);
+    process_.waitForStarted();
+}
+
+RunningCompanion::~RunningCompanion()
+{
+    if (!running())
+        return;
+    process_.terminate();
+    if (!process_.waitForFinished(10'000)) {
+        process_.kill();
+        process_.waitForFinished();
+    }
+}
+
+QStringList RunningCompanion::lines()
+{
+    while (process_.canReadLine())
+        lines_.append(QString::fromUtf8(process_.readLine()).chopped(1));
+    return lines_;
+}
+
+bool RunningCompanion::waitForLine(const QString &text, std::chrono::milliseconds limit)
+{
+    static const QRegularExpression time(QStringLiteral("^[0-2][0-9]:[0-5][0-9]:[0-5][0-9] "));
+    bool found = false;
+    // waitUntil asks once more after the loop, so finding must not be undone by asking again.
+    waitUntil(
+        [&] {
+            lines();
+            for (; !found && matched_ < lines_.size(); ++matched_)
+                found = time.match(lines_[matched_]).hasMatch() && lines_[matched_].mid(9) == text;
+            return found;
+        },
+        limit);
+    return found;
+}
+
+std::vector<qint64> RunningCompanion::appServerChildren() const
+{
+    std::vector<qint64> children;
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat("/proc/" + entry + "/stat");
+        QFile commandLine("/proc/" + entry + "/cmdline");
+        if (!stat.open(QIODevice::ReadOnly) || !commandLine.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (name) state ppid ...": the name may hold spaces and parentheses.
+        const QString fields = QString::fromUtf8(stat.readAll());
+        const QStringList rest = fields.mid(fields.lastIndexOf(u')') + 2).split(u' ');
+        if (rest.size() > 1 && rest[1] == QString::number(pid()) && commandLine.readAll().contains("app-server"))
+            children.push_back(entry.toLongLong());
+    }
+    return children;
+}
+
+RelayProcess::RelayProcess(const QString &program)
+{
+    process_.start(program, {"--listen", "127.0.0.1:0", "--data", data_.path()});
+    if (!process_.waitForReadyRead(10'000))
+        return;
+    const auto match = QRegularExpression("^orvane-relay listening on (http://127\\.0\\.0\\.1:[0-9]+)$")
+                           .match(QString::fromUtf8(process_.readLine()).trimmed());
+    if (match.hasMatch())
+        baseUrl_ = QUrl(match.captured(1));
+}
+
+RelayProcess::~RelayProcess()
+{
+    process_.terminate();
+    process_.waitForFinished(10'000);
+}
+
+// A bus daemon whose configuration names no service directory.
+BareSessionBus::BareSessionBus()
+{
+    const QString config = directory_.filePath("session.conf");
+    QFile file(config);
+    file.open(QIODevice::WriteOnly);
+    file.write(QString("<busconfig><type>session</type><listen>unix:dir=%1</listen><auth>EXTERNAL</auth>"
+                       "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                       "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n")
+                   .arg(directory_.path())
+                   .toUtf8());
+    file.close();
+    daemon_.start("dbus-daemon", {"--nofork", "--print-address", "--config-file=" + config});
+    if (daemon_.waitForReadyRead(10'000))
+        address_ = QString::fromUtf8(daemon_.readLine().trimmed());
+}
+
+BareSessionBus::~BareSessionBus()
+{
+    daemon_.terminate();
+    daemon_.waitForFinished(5'000);
+}
+
+ManagedDaemon::ManagedDaemon(const QString &codexDir)
+    : codex_(codexDir + "/codex"), environment_(QProcessEnvironment::systemEnvironment())
+{
+    environment_.insert("HOME", home_.path());
+    environment_.remove("CODEX_HOME");
+    environment_.insert("PATH", codexDir + ":/usr/bin:/bin");
+}
+
+ManagedDaemon::~ManagedDaemon()
+{
+    run(codex_, {"app-server", "daemon", "stop"}, environment_);
+    // Only a live process started from this home's copy of the CLI, so a recycled id is safe.
+    const auto ours = [this](qint64 pid) {
+        QFile commandLine(QString("/proc/%1/cmdline").arg(pid));
+        return pid > 0 && commandLine.open(QIODevice::ReadOnly) && commandLine.readAll().startsWith(home_.path().toUtf8());
+    };
+    for (const char *name : {"daemon.pid", "daemon-updater.pid"}) {
+        QFile record(home_.path() + "/.codex/app-server-daemon/" + name);
+        const qint64 pid = record.open(QIODevice::ReadOnly)
+                               ? QJsonDocument::fromJson(record.readAll()).object().value("pid").toInteger() : 0;
+        if (!ours(pid))
+            continue;
+        ::kill(static_cast<pid_t>(pid), SIGTERM);
+        if (!waitUntil([&] { return !ours(pid); }, std::chrono::seconds(5)))
+            ::kill(static_cast<pid_t>(pid), SIGKILL);
+    }
+}
+
+QString ManagedDaemon::start()
+{
+    const Finished started = run(codex_, {"app-server", "daemon", "start"}, environment_);
+    if (started.exitCode == 0 && started.out.contains("\"status\":\"started\""))
+        return {};
+    return QString("status %1: %2 %3").arg(started.exitCode).arg(started.out, started.err);
+}
+
+} // namespace orvane::test
