@@ -2,7 +2,7 @@
 // scripted App Server session on standard input and output. The scenario is a JSON file named
 // by ORVANE_FAKE_SCENARIO (format in fake_app_server.md beside this file); every launch and every line received
 // is appended to the scenario's "log" file, one JSON object a line.
-#include "websocket_stdio.h"
+#include "websocket_server_peer.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -17,7 +17,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
-#include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -33,8 +33,10 @@ json::object scenario;
 std::map<std::string, int> callCounts;
 std::string pending; // bytes received without a line feed yet
 QSocketNotifier *input = nullptr;
-// Set in proxy mode, which speaks WebSocket like the daemon behind the real proxy.
-std::unique_ptr<orvane::test::WebSocketStdio> websocket;
+// Set in proxy mode, which speaks the daemon's WebSocket on standard input and output.
+std::optional<orvane::test::WebSocketServerPeer> websocket;
+std::string opening;    // messages written before the upgrade wait for it
+bool closeSent = false; // nothing may follow a close frame
 
 void log(json::object event)
 {
@@ -53,6 +55,60 @@ void writeAll(std::string_view bytes)
             std::_Exit(3);
         bytes.remove_prefix(static_cast<std::size_t>(written));
     }
+}
+
+orvane::test::WebSocketServerPeer::Answer handshakeAnswer(const json::object &session)
+{
+    using Answer = orvane::test::WebSocketServerPeer::Answer;
+    const auto *handshake = session.if_contains("handshake");
+    // Not a conditional expression: GCC 12 with ASan keeps its literal in a stack temporary.
+    std::string_view name = "accept";
+    if (handshake && handshake->is_string())
+        name = handshake->as_string();
+    return name == "wrongKey" ? Answer::WrongKey : name == "silent" ? Answer::Silent : Answer::Accept;
+}
+
+// Newline-separated output as text frames, bytes after the last line feed as one more; a reply's
+// `ping` goes before them and its `close` after.
+std::string framed(std::string_view lines, const json::object &reply)
+{
+    std::string bytes;
+    if (closeSent)
+        return bytes;
+    if (const auto *ping = reply.if_contains("ping"); ping && ping->is_string())
+        bytes += websocket->ping(ping->as_string());
+    while (!lines.empty()) {
+        const auto end = lines.find('\n');
+        bytes += websocket->text(lines.substr(0, end));
+        lines.remove_prefix(end == std::string_view::npos ? lines.size() : end + 1);
+    }
+    if (const auto *code = reply.if_contains("close"); code && code->is_int64()) {
+        bytes += websocket->close(static_cast<std::uint16_t>(code->as_int64()));
+        closeSent = true;
+    }
+    return bytes;
+}
+
+// Bytes from the client: answers the upgrade and close frames and returns whole messages; a
+// frame a server must reject is logged and ends the process.
+std::vector<std::string> unframe(std::string_view bytes)
+{
+    const bool wasUpgraded = websocket->upgraded();
+    auto received = websocket->feed(bytes);
+    writeAll(received.reply);
+    if (!wasUpgraded && websocket->upgraded()) {
+        log({{"event", "upgraded"}, {"key", websocket->requestHeaders().at("sec-websocket-key")}});
+        writeAll(framed(std::exchange(opening, {}), {}));
+    }
+    for (const auto &payload : received.pongs)
+        log({{"event", "pong"}, {"payload", payload}});
+    if (received.closed)
+        log({{"event", "close"}});
+    if (received.failed) {
+        log({{"event", "badFrame"}});
+        std::_Exit(4);
+    }
+    return received.messages;
 }
 
 // A message given as a string is written as that raw line; anything else as compact JSON.
@@ -97,7 +153,7 @@ void play(const json::object &reply, const json::value &id)
 {
     std::string bytes = messages(reply, "before");
     if (const auto *code = reply.if_contains("exit")) {
-        writeAll(websocket ? websocket->framed(bytes, {}) : bytes);
+        writeAll(websocket ? framed(bytes, {}) : bytes);
         std::_Exit(static_cast<int>(code->as_int64()));
     }
     if (!reply.contains("silent")) {
@@ -128,7 +184,7 @@ void play(const json::object &reply, const json::value &id)
         ::close(STDIN_FILENO);
     }
     if (websocket)
-        bytes = websocket->framed(bytes, reply);
+        bytes = framed(bytes, reply);
     // Several writes with pauses between them, so the reader sees the pieces apart.
     const auto pieces = std::max<std::int64_t>(1, integer(reply, "chunks", 1));
     const auto size = bytes.size() / static_cast<std::size_t>(pieces);
@@ -192,8 +248,8 @@ int serve(int argc, char **argv, const json::object &session, bool proxy)
     QCoreApplication app(argc, argv);
     log({{"event", "serving"}});
     if (proxy) {
-        websocket = std::make_unique<orvane::test::WebSocketStdio>(session, log, writeAll);
-        websocket->holdUntilUpgraded(messages(session, "onStart"));
+        websocket.emplace(handshakeAnswer(session));
+        opening = messages(session, "onStart");
     } else {
         writeAll(messages(session, "onStart"));
     }
@@ -209,7 +265,7 @@ int serve(int argc, char **argv, const json::object &session, bool proxy)
             std::_Exit(0);
         }
         if (websocket) {
-            for (const auto &message : websocket->feed(std::string_view(chunk, static_cast<std::size_t>(count))))
+            for (const auto &message : unframe(std::string_view(chunk, static_cast<std::size_t>(count))))
                 receive(session, message);
             return;
         }

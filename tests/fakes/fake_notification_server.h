@@ -1,5 +1,4 @@
 #pragma once
-
 #include <QDBusConnection>
 #include <QObject>
 #include <QStringList>
@@ -10,8 +9,8 @@
 namespace orvane::test {
 
 // A freedesktop notification server on its own connection to the session bus: it takes the
-// well-known name, records every Notify call and answers with ids as a real server does
-// (a fresh id, or the replaced one).
+// well-known name, records every Notify call and answers with ids as a real server does (a
+// fresh id, or the replaced one).
 class FakeNotificationServer : public QObject
 {
     Q_OBJECT
@@ -26,20 +25,16 @@ public:
         QVariantMap hints;
         uint answeredId = 0;
     };
-
-    FakeNotificationServer();
+    FakeNotificationServer() : connection_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, "orvane-fake-notifications")) {}
     ~FakeNotificationServer() override;
-
     // Whether the name and the object were registered.
     bool start();
-
     const std::vector<Call> &calls() const { return calls_; }
 
 public slots:
-    uint Notify(const QString &appName, uint replacesId, const QString &appIcon,
-                const QString &summary, const QString &body, const QStringList &actions,
-                const QVariantMap &hints, int expireTimeout);
-    QStringList GetCapabilities();
+    uint Notify(const QString &appName, uint replacesId, const QString &appIcon, const QString &summary, const QString &body,
+                const QStringList &actions, const QVariantMap &hints, int expireTimeout);
+    QStringList GetCapabilities() { return {"body", "sound"}; }
 
 signals:
     void received();

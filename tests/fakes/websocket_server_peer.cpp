@@ -129,17 +129,9 @@ void WebSocketServerPeer::answerRequest(std::string_view head, Received &receive
         m_ended = true;
         return;
     }
-    switch (m_answer) {
-    case Answer::Silent:
+    if (m_answer == Answer::Silent) {
         m_ended = true;
         return;
-    case Answer::NotUpgraded:
-        received.reply = "HTTP/1.1 200 OK\r\ncontent-length: 0\r\n\r\n";
-        m_ended = true;
-        return;
-    case Answer::Accept:
-    case Answer::WrongKey:
-        break;
     }
     const std::string accept =
         expectedAccept(m_answer == Answer::WrongKey ? "dGhlIHNhbXBsZSBub25jZQ==" : key.toStdString());

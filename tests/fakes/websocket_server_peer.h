@@ -25,7 +25,7 @@ public:
     };
 
     // How the upgrade request is answered.
-    enum class Answer { Accept, WrongKey, NotUpgraded, Silent };
+    enum class Answer { Accept, WrongKey, Silent };
 
     explicit WebSocketServerPeer(Answer answer = Answer::Accept);
     ~WebSocketServerPeer();
