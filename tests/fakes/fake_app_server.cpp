@@ -1,7 +1,4 @@
-// A stand-in for `codex`: answers `--version` and `app-server daemon version`, and plays a
-// scripted App Server session on standard input and output. The scenario is a JSON file named
-// by ORVANE_FAKE_SCENARIO (format in fake_app_server.md beside this file); every launch and every line received
-// is appended to the scenario's "log" file, one JSON object a line.
+// A stand-in for `codex` playing the scenario named by ORVANE_FAKE_SCENARIO (fake_app_server.md).
 #include "websocket_server_peer.h"
 
 #include <QByteArray>
@@ -15,7 +12,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
-#include <iostream>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -281,10 +277,10 @@ int serve(int argc, char **argv, const json::object &session, bool proxy)
 
 // `--version` and the daemon probe: print, exit with a status, or never exit. The exit is
 // logged, so tests can tell whether two ever ran at once.
-int shortCommand(const json::value *spec, std::string_view fallbackOutput, int fallbackStatus)
+int shortCommand(const json::value *scripted, std::string_view fallbackOutput, int fallbackStatus)
 {
     const json::object empty;
-    const auto &command = spec && spec->is_object() ? spec->as_object() : empty;
+    const auto &command = scripted && scripted->is_object() ? scripted->as_object() : empty;
     if (command.contains("hang"))
         for (;;)
             ::pause();

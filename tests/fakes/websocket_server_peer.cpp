@@ -13,8 +13,7 @@
 namespace orvane::test {
 
 struct PeerCallbacks {
-    static ssize_t receive(wslay_event_context_ptr context, std::uint8_t *buffer,
-                           std::size_t length, int, void *user)
+    static ssize_t receive(wslay_event_context_ptr context, std::uint8_t *buffer, std::size_t length, int, void *user)
     {
         auto &self = *static_cast<WebSocketServerPeer *>(user);
         if (self.m_input.empty()) {
@@ -27,20 +26,16 @@ struct PeerCallbacks {
         return static_cast<ssize_t>(count);
     }
 
-    static ssize_t send(wslay_event_context_ptr, const std::uint8_t *data, std::size_t length,
-                        int, void *user)
+    static ssize_t send(wslay_event_context_ptr, const std::uint8_t *data, std::size_t length, int, void *user)
     {
-        static_cast<WebSocketServerPeer *>(user)->m_output.append(
-            reinterpret_cast<const char *>(data), length);
+        static_cast<WebSocketServerPeer *>(user)->m_output.append(reinterpret_cast<const char *>(data), length);
         return static_cast<ssize_t>(length);
     }
 
-    static void message(wslay_event_context_ptr, const wslay_event_on_msg_recv_arg *argument,
-                        void *user)
+    static void message(wslay_event_context_ptr, const wslay_event_on_msg_recv_arg *argument, void *user)
     {
         auto &received = *static_cast<WebSocketServerPeer *>(user)->m_receiving;
-        const std::string payload(reinterpret_cast<const char *>(argument->msg),
-                                  argument->msg_length);
+        const std::string payload(reinterpret_cast<const char *>(argument->msg), argument->msg_length);
         if (argument->opcode == WSLAY_TEXT_FRAME || argument->opcode == WSLAY_BINARY_FRAME)
             received.messages.push_back(payload);
         else if (argument->opcode == WSLAY_PONG)
@@ -52,8 +47,7 @@ struct PeerCallbacks {
 
 std::string expectedAccept(std::string_view key)
 {
-    const QByteArray input = QByteArray(key.data(), static_cast<qsizetype>(key.size())) +
-                             "258EAFA5-E914-47DA-95CA-C5AB0DC85B11";
+    const QByteArray input = QByteArray(key.data(), qsizetype(key.size())) + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11";
     return QCryptographicHash::hash(input, QCryptographicHash::Sha1).toBase64().toStdString();
 }
 
@@ -119,10 +113,9 @@ void WebSocketServerPeer::answerRequest(std::string_view head, Received &receive
 
     const auto key = QByteArray::fromStdString(m_headers["sec-websocket-key"]);
     const auto decodedKey = QByteArray::fromBase64Encoding(key, QByteArray::AbortOnBase64DecodingErrors);
-    const bool valid = m_requestLine == "GET / HTTP/1.1" && m_headers["host"] == "localhost" &&
-                       m_headers["upgrade"] == "websocket" && m_headers["connection"] == "Upgrade" &&
-                       m_headers["sec-websocket-version"] == "13" && decodedKey &&
-                       decodedKey.decoded.size() == 16;
+    const bool valid = m_requestLine == "GET / HTTP/1.1" && m_headers["host"] == "localhost" && m_headers["upgrade"] == "websocket"
+        && m_headers["connection"] == "Upgrade" && m_headers["sec-websocket-version"] == "13" && decodedKey
+        && decodedKey.decoded.size() == 16;
     if (!valid) {
         received.reply = "HTTP/1.1 400 Bad Request\r\ncontent-length: 0\r\n\r\n";
         received.failed = true;
@@ -153,44 +146,27 @@ std::string WebSocketServerPeer::queue(std::uint8_t opcode, std::string_view pay
     return std::exchange(m_output, {});
 }
 
-std::string WebSocketServerPeer::text(std::string_view message)
-{
-    return queue(WSLAY_TEXT_FRAME, message);
-}
-
-std::string WebSocketServerPeer::binary(std::string_view message)
-{
-    return queue(WSLAY_BINARY_FRAME, message);
-}
-
-std::string WebSocketServerPeer::ping(std::string_view payload)
-{
-    return queue(WSLAY_PING, payload);
-}
+std::string WebSocketServerPeer::text(std::string_view message) { return queue(WSLAY_TEXT_FRAME, message); }
+std::string WebSocketServerPeer::binary(std::string_view message) { return queue(WSLAY_BINARY_FRAME, message); }
+std::string WebSocketServerPeer::ping(std::string_view payload) { return queue(WSLAY_PING, payload); }
 
 std::string WebSocketServerPeer::close(std::uint16_t code)
 {
-    const std::string payload{static_cast<char>(code >> 8), static_cast<char>(code & 0xff)};
-    return queue(WSLAY_CONNECTION_CLOSE, payload);
+    return queue(WSLAY_CONNECTION_CLOSE, std::string{static_cast<char>(code >> 8), static_cast<char>(code & 0xff)});
 }
 
 std::string encodeRaw(const RawFrame &frame)
 {
     std::string bytes;
-    bytes += static_cast<char>((frame.fin ? 0x80 : 0) | ((frame.reservedBits & 7) << 4) |
-                               (frame.opcode & 0x0f));
-    const std::uint64_t length =
-        frame.declaredLength == UINT64_MAX ? frame.payload.size() : frame.declaredLength;
+    bytes += static_cast<char>((frame.fin ? 0x80 : 0) | ((frame.reservedBits & 7) << 4) | (frame.opcode & 0x0f));
+    const std::uint64_t length = frame.declaredLength == UINT64_MAX ? frame.payload.size() : frame.declaredLength;
     const char maskBit = frame.masked ? char(0x80) : char(0);
     if (length < 126) {
         bytes += static_cast<char>(maskBit | static_cast<char>(length));
-    } else if (length <= 0xffff) {
-        bytes += static_cast<char>(maskBit | 126);
-        for (int shift = 8; shift >= 0; shift -= 8)
-            bytes += static_cast<char>((length >> shift) & 0xff);
     } else {
-        bytes += static_cast<char>(maskBit | 127);
-        for (int shift = 56; shift >= 0; shift -= 8)
+        const bool wide = length > 0xffff;
+        bytes += static_cast<char>(maskBit | (wide ? 127 : 126));
+        for (int shift = wide ? 56 : 8; shift >= 0; shift -= 8)
             bytes += static_cast<char>((length >> shift) & 0xff);
     }
     const char maskKey[4] = {0x12, 0x34, 0x56, 0x78};
