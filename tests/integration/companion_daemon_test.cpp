@@ -1,6 +1,5 @@
-// A companion on a dedicated child moves to the managed daemon once one appears: the fake App
-// Server plays both, the dedicated child seeing another client's running turns the way the
-// real one does (not loaded, interrupted without an end), the daemon seeing them live.
+// A companion on a dedicated child moves to the managed daemon once one appears, the fake App
+// Server playing both, and the glasses then see another client's turns live.
 #include "companion_harness.h"
 #include "fake_codex.h"
 
@@ -23,35 +22,32 @@ constexpr const char *proxied = "Managed daemon proxy";
 const std::string probe = "app-server daemon version";
 
 // A turn another client of the daemon runs: live through the daemon, as the dedicated child
-// reads it otherwise.
+// reads it otherwise (not loaded, interrupted without an end).
 json::object runningThread(const std::string &id, bool live, bool waitingOnApproval)
 {
     auto thread = fullThread({id, "thinking", 1796594400});
     if (live) {
-        json::array flags;
-        if (waitingOnApproval)
-            flags.emplace_back("waitingOnApproval");
-        thread["status"] = json::object{{"type", "active"}, {"activeFlags", std::move(flags)}};
+        thread["status"] = {{"type", "active"}, {"activeFlags", waitingOnApproval ? json::array{"waitingOnApproval"} : json::array{}}};
         return thread;
     }
-    thread["status"] = json::object{{"type", "notLoaded"}};
+    thread["status"] = {{"type", "notLoaded"}};
     auto &turn = thread["turns"].as_array().front().as_object();
     turn["status"] = "interrupted";
     turn["completedAt"] = nullptr;
     return thread;
 }
 
+// A finished thread reads the same both ways, and only in full: its list entry knows no turn.
 json::object viewOfRunningTurns(bool live)
 {
-    // A finished thread reads the same both ways, and only in full: its list entry knows no turn.
     auto view = session({{"t-run", "thinking"}, {"t-approve", "thinking"}, {"t-done", "finished", 1796590000}});
     auto &methods = view["methods"].as_object();
-    methods["thread/read#t-run"] = json::object{{"result", {{"thread", runningThread("t-run", live, false)}}}};
-    methods["thread/read#t-approve"] = json::object{{"result", {{"thread", runningThread("t-approve", live, true)}}}};
+    methods["thread/read#t-run"] = {{"result", {{"thread", runningThread("t-run", live, false)}}}};
+    methods["thread/read#t-approve"] = {{"result", {{"thread", runningThread("t-approve", live, true)}}}};
     return view;
 }
 
-json::object scenario(bool daemonRuns, json::object proxy)
+json::object scenario(bool daemonRuns)
 {
     auto stdio = viewOfRunningTurns(false);
     // Slow reads that each bring a notification: refreshes overlap, so a move cuts one short.
@@ -62,8 +58,7 @@ json::object scenario(bool daemonRuns, json::object proxy)
     }
     // A probe outlasting the recheck interval: only the probe's own guard keeps a second away.
     return {{"daemon", {{"exitCode", daemonRuns ? 0 : 1}, {"delayMs", recheck.count() + 100}}},
-            {"stdio", std::move(stdio)},
-            {"proxy", std::move(proxy)}};
+            {"stdio", std::move(stdio)}, {"proxy", viewOfRunningTurns(true)}};
 }
 
 std::size_t launchesOf(const FakeCodex &codex, const std::string &arguments)
@@ -75,17 +70,14 @@ std::size_t launchesOf(const FakeCodex &codex, const std::string &arguments)
 // The largest number of daemon probes that ran at the same time.
 std::size_t probesAtOnce(const FakeCodex &codex)
 {
-    std::set<std::int64_t> probePids;
     std::set<std::int64_t> running;
     std::size_t most = 0;
     for (const auto &event : codex.events()) {
-        const auto pid = event.at("pid").as_int64();
-        if (event.at("event") == "launch" && event.at("args") == json::value(json::array{"app-server", "daemon", "version"})) {
-            probePids.insert(pid);
-            running.insert(pid);
+        if (event.at("event") == "launch" && event.at("args") == json::array{"app-server", "daemon", "version"}) {
+            running.insert(event.at("pid").as_int64());
             most = std::max(most, running.size());
-        } else if (event.at("event") == "exit" && probePids.contains(pid)) {
-            running.erase(pid);
+        } else if (event.at("event") == "exit") {
+            running.erase(event.at("pid").as_int64());
         }
     }
     return most;
@@ -112,7 +104,7 @@ bool reports(const CompanionModel &model, const std::string &mode)
 
 TEST(CompanionDaemon, ADedicatedChildGivesWayToTheDaemonAndTheGlassesSeeLiveTurns)
 {
-    FakeCodex codex(scenario(false, viewOfRunningTurns(true)));
+    FakeCodex codex(scenario(false));
     Glasses glasses;
     std::vector<std::string> errors;
     auto options = testOptions(100ms);
@@ -144,7 +136,7 @@ TEST(CompanionDaemon, ADedicatedChildGivesWayToTheDaemonAndTheGlassesSeeLiveTurn
     EXPECT_LE(probes, 1 + std::size_t(sinceStart.elapsed() / recheck.count()));
     EXPECT_EQ(launchesOf(codex, "app-server proxy"), 0u);
 
-    codex.replace(scenario(true, viewOfRunningTurns(true)));
+    codex.replace(scenario(true));
 
     // Every snapshot until the move says connected and comes from full reads: a refresh the
     // move cut short stays quiet.
