@@ -34,13 +34,6 @@ QString text(const json::value &value)
     return QString::fromUtf8(value.as_string().data(), qsizetype(value.as_string().size()));
 }
 
-QProcessEnvironment withCodexOnPath()
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("PATH", ORVANE_TEST_CODEX_DIR ":/usr/bin:/bin");
-    return environment;
-}
-
 // The glasses ask the relay for a PIN.
 json::object askForPin(const QUrl &relay)
 {
@@ -60,6 +53,7 @@ void expectHealthy(const json::object &snapshot)
 // companion keeps it.
 void pairPublishAndUnpair(QProcessEnvironment environment, const std::function<std::optional<std::string>()> &stored)
 {
+    environment.insert("PATH", ORVANE_TEST_CODEX_DIR ":/usr/bin:/bin"); // Codex found as a user's own would be
     RelayProcess relay(prefix + "/bin/orvane-relay");
     ASSERT_TRUE(relay.baseUrl().isValid());
     environment.insert("ORVANE_RELAY_URL", relay.baseUrl().toString());
@@ -149,7 +143,7 @@ std::optional<std::string> tokenIn(const json::object &credentials)
 
 TEST(HeadlessFlow, PairsPublishesRecoversAndUnpairsWithTheSecretService)
 {
-    pairPublishAndUnpair(withCodexOnPath(), [] {
+    pairPublishAndUnpair(QProcessEnvironment::systemEnvironment(), [] {
         const Finished lookup = run("secret-tool", {"lookup", "service", "dev.orvane.companion", "account", "relay-publisher"},
                                     QProcessEnvironment::systemEnvironment(), 20s);
         return lookup.out.isEmpty() ? std::nullopt : tokenIn(parse(lookup.out.toUtf8()));
@@ -160,7 +154,7 @@ TEST(HeadlessFlow, KeepsThePairingInThePrivateFileWithoutAnySecretService)
 {
     BareSessionBus bus;
     ASSERT_FALSE(bus.address().isEmpty());
-    QProcessEnvironment environment = withCodexOnPath();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("DBUS_SESSION_BUS_ADDRESS", bus.address());
     {
         // Without the choice, pairing fails, says why and what to do, and keeps nothing.
