@@ -23,18 +23,14 @@ Finished run(const QString &program, const QStringList &arguments, const QProces
         process.waitForFinished(50);
         QCoreApplication::processEvents();
     }
-    Finished finished;
     if (process.state() != QProcess::NotRunning) {
         process.kill();
         process.waitForFinished();
-        finished.err = "did not finish in time: " + program + " " + arguments.join(' ');
-        return finished;
+        return {-1, {}, "did not finish in time: " + program + " " + arguments.join(' ')};
     }
-    if (process.exitStatus() == QProcess::NormalExit && process.error() != QProcess::FailedToStart)
-        finished.exitCode = process.exitCode();
-    finished.out = QString::fromUtf8(process.readAllStandardOutput());
-    finished.err = QString::fromUtf8(process.readAllStandardError());
-    return finished;
+    const bool ended = process.exitStatus() == QProcess::NormalExit && process.error() != QProcess::FailedToStart;
+    return {ended ? process.exitCode() : -1, QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
 }
 
 std::vector<qint64> processesWith(const QByteArray &entry)
@@ -85,13 +81,10 @@ RunningCompanion::RunningCompanion(const QString &program, const QProcessEnviron
 
 RunningCompanion::~RunningCompanion()
 {
-    if (!running())
-        return;
     process_.terminate();
-    if (!process_.waitForFinished(10'000)) {
+    if (running() && !process_.waitForFinished(10'000))
         process_.kill();
-        process_.waitForFinished();
-    }
+    process_.waitForFinished();
 }
 
 QStringList RunningCompanion::lines()
