@@ -55,7 +55,7 @@ TEST(CompanionGlasses, SeeTwentyOrderedThreadsWithExactKeysAndConsecutiveSequenc
     SettingsStore::save(settings);
     Glasses glasses;
 
-    auto model = std::make_unique<CompanionModel>(testOptions(std::chrono::milliseconds(300)));
+    auto model = std::make_unique<CompanionModel>(testOptions(300ms));
     ASSERT_TRUE(model->paired());
     model->start();
     ASSERT_TRUE(glasses.connect());
@@ -122,7 +122,7 @@ TEST(CompanionGlasses, LearnEveryCycleThatCodexIsMissing)
 {
     qputenv("ORVANE_CODEX", "/nonexistent/orvane-test/codex");
     Glasses glasses;
-    auto model = std::make_unique<CompanionModel>(testOptions(std::chrono::milliseconds(200)));
+    auto model = std::make_unique<CompanionModel>(testOptions(200ms));
     model->start();
     ASSERT_TRUE(glasses.connect());
     std::optional<std::int64_t> previous;
@@ -207,38 +207,33 @@ TEST(CompanionCommands, AreCheckedAnsweredAndNumberedOnTheSharedSequence)
     ASSERT_TRUE(answer);
     EXPECT_EQ(sequenceOf(*answer), ++sequence);
 
-    // A stop for a thread without a recorded turn: "unsupported", and Codex is not asked.
-    auto unknown = command("stop_thread");
-    unknown["threadId"] = std::string(128, 'u');
-    glasses.sendCommand(unknown);
-    auto unsupported = nextOfType(glasses.socket, "event", 15s, true);
-    ASSERT_TRUE(unsupported);
-    EXPECT_EQ(unsupported->at("event").at("status"), "unsupported");
-    EXPECT_EQ(unsupported->at("event").at("message"), "No cancellable active turn is available.");
-    EXPECT_EQ(unsupported->at("event").at("commandId"), "6B29FC40-CA47-1067-B31D-00DD010662DA");
-    EXPECT_EQ(sequenceOf(*unsupported), ++sequence);
+    // A stop for a thread without a recorded turn: "unsupported", and Codex is not asked; then
+    // Codex refusing, then accepting, which brings a refresh.
+    const auto stop = [&](const std::string &threadId) {
+        auto stopping = command("stop_thread");
+        stopping["threadId"] = threadId;
+        glasses.sendCommand(stopping);
+        const auto result = nextOfType(glasses.socket, "event", 15s, true);
+        return result ? result->at("event").as_object() : json::object{};
+    };
+    auto result = stop(std::string(128, 'u'));
+    EXPECT_EQ(result["status"], "unsupported");
+    EXPECT_EQ(result["message"], "No cancellable active turn is available.");
+    EXPECT_EQ(result["commandId"], "6B29FC40-CA47-1067-B31D-00DD010662DA");
+    EXPECT_EQ(result["sequence"], ++sequence);
     glasses.sendCommand(command("request_snapshot"));
     answer = nextOfType(glasses.socket, "snapshot", 15s, true);
     ASSERT_TRUE(answer);
     EXPECT_EQ(sequenceOf(*answer), ++sequence); // the result took a number: snapshots n, n+2
     EXPECT_TRUE(requests(codex.received(), "turn/interrupt").empty());
 
-    auto refused = command("stop_thread");
-    refused["threadId"] = "t-done";
-    glasses.sendCommand(refused);
-    auto failed = nextOfType(glasses.socket, "event", 15s, true);
-    ASSERT_TRUE(failed);
-    EXPECT_EQ(failed->at("event").at("status"), "failed");
-    EXPECT_EQ(failed->at("event").at("message"), "Codex could not be stopped: no active turn to interrupt");
-
-    auto stop = command("stop_thread");
-    stop["threadId"] = "t-run";
+    result = stop("t-done");
+    EXPECT_EQ(result["status"], "failed");
+    EXPECT_EQ(result["message"], "Codex could not be stopped: no active turn to interrupt");
     const auto listsBefore = requests(codex.received(), "thread/list").size();
-    glasses.sendCommand(stop);
-    auto succeeded = nextOfType(glasses.socket, "event", 15s, true);
-    ASSERT_TRUE(succeeded);
-    EXPECT_EQ(succeeded->at("event").at("status"), "succeeded");
-    EXPECT_EQ(succeeded->at("event").at("message"), "Codex was asked to stop.");
+    result = stop("t-run");
+    EXPECT_EQ(result["status"], "succeeded");
+    EXPECT_EQ(result["message"], "Codex was asked to stop.");
     EXPECT_TRUE(nextOfType(glasses.socket, "snapshot", 15s, true)); // from the refresh that follows
     const auto interrupts = requests(codex.received(), "turn/interrupt");
     ASSERT_EQ(interrupts.size(), 2u);
@@ -256,13 +251,9 @@ TEST(CompanionRefreshTriggering, IgnoresReadNoticesAndSpacesOutAFloodOfDeltas)
     for (const auto &shape : threads)
         methods["thread/read#" + shape.id].as_object()["after"] = json::array{
             json::object{{"method", "deprecationNotice"}, {"params", {{"summary", "thread/read is deprecated"}}}}};
-    json::array deltas;
-    for (int index = 0; index < 300; ++index)
-        deltas.push_back(json::object{{"method", "item/agentMessage/delta"},
-                                      {"params", {{"threadId", "t-a"}, {"delta", "word "}}}});
     auto list = methods["thread/list"].as_object();
     auto flooding = list;
-    flooding["after"] = std::move(deltas);
+    flooding["after"] = json::array(300, json::object{{"method", "item/agentMessage/delta"}, {"params", {{"threadId", "t-a"}, {"delta", "word "}}}});
     flooding["chunks"] = 30; // about 0.9 s of deltas
     methods["thread/list"] = json::array{list, list, flooding, list};
     // A server request (it carries an id) at start starts one refresh; the status notice none.
