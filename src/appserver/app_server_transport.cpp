@@ -209,14 +209,12 @@ void AppServerTransport::handle(std::string_view line)
     const auto *method = message.if_contains("method");
     if (!method || !method->is_string())
         return;
-    if (messageHandler)
-        messageHandler(std::string(method->as_string()), id != nullptr);
     if (!eventHandler)
         return;
     std::optional<boost::json::value> params;
     if (auto *given = message.if_contains("params"))
         params = std::move(*given);
-    eventHandler(std::string(method->as_string()), params);
+    eventHandler(std::string(method->as_string()), params, id != nullptr);
 }
 
 void AppServerTransport::disconnect()

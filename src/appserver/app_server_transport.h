@@ -26,8 +26,9 @@ namespace orvane {
 class AppServerTransport : public QObject {
     Q_OBJECT
 public:
-    using EventHandler =
-        std::function<void(const std::string &method, const std::optional<boost::json::value> &params)>;
+    // A notification, or a server request when it carried an "id".
+    using EventHandler = std::function<void(const std::string &method,
+                                            const std::optional<boost::json::value> &params, bool carriedId)>;
 
     explicit AppServerTransport(std::chrono::milliseconds requestTimeout, QObject *parent = nullptr);
     ~AppServerTransport() override;
@@ -48,9 +49,6 @@ public:
     qint64 processId() const;
 
     EventHandler eventHandler;
-    // Told of the same messages, and whether each carried an "id" (a server request).
-    using MessageHandler = std::function<void(const std::string &method, bool carriedId)>;
-    MessageHandler messageHandler;
 
 Q_SIGNALS:
     void framingSettled();

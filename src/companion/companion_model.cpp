@@ -57,10 +57,10 @@ void CompanionModel::installCallbacks()
         QMetaObject::invokeMethod(
             this, [this, command] { QCoro::connect(handleCommand(command), this, [] {}); }, Qt::QueuedConnection);
     };
-    appServer_->transport().messageHandler = [this](const std::string &method, bool carriedId) {
+    appServer_->setEventHandler([this](const std::string &method, const auto &, bool carriedId) {
         QMetaObject::invokeMethod(
             this, [this, method, carriedId] { trigger_.onMessage(method, carriedId); }, Qt::QueuedConnection);
-    };
+    });
 }
 
 void CompanionModel::start()

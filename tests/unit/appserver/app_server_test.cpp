@@ -96,7 +96,7 @@ TEST(Transport, TranscriptOfEventsALateAnswerParamsAndIdsAcrossARestart)
                             {"slow", {{"delayMs", 1500}, {"result", 2}, {"after", {R"({"method":"late"})"}}}}}}}));
     AppServerTransport transport(1s);
     std::vector<std::string> events; // each method, and its params when there are any
-    transport.eventHandler = [&](const std::string &method, const auto &params) {
+    transport.eventHandler = [&](const std::string &method, const auto &params, bool) {
         events.push_back(method + (params ? json::serialize(*params) : ""));
     };
     start(transport);
@@ -170,7 +170,7 @@ TEST(Transport, ThroughTheProxyEachMessageTravelsAsOneFrame)
                         {"last", {{"silent", true}, {"close", 1000}}}}}}}});
     AppServerTransport transport(10s);
     std::vector<std::string> events;
-    transport.eventHandler = [&](const std::string &method, const auto &) { events.push_back(method); };
+    transport.eventHandler = [&](const std::string &method, const auto &, bool) { events.push_back(method); };
     awaitTask(transport.start(FakeCodex::executable(), {"app-server", "proxy"}, std::make_unique<WebSocketFraming>()));
     const auto read = awaitTask(transport.request("read", json::value{{"limit", 1}}));
     EXPECT_EQ(read.at("padding").as_string().size(), std::size_t{3 << 20});
