@@ -22,6 +22,8 @@ struct NormalizedThreadResult {
     std::optional<std::string> activeTurnID;
     // The raw "cwd"; never published.
     std::optional<std::string> workspace;
+    // Secrets replaced in the title, summary and transcript.
+    std::int64_t redactionCount = 0;
     friend bool operator==(const NormalizedThreadResult &, const NormalizedThreadResult &) = default;
 };
 

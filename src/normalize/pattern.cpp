@@ -110,6 +110,14 @@ bool Pattern::search(std::string_view utf8) const
     return found;
 }
 
+std::size_t Pattern::lastMatchEnd(std::string_view utf8) const
+{
+    std::size_t last = 0;
+    if (isValid())
+        forEachMatch(compiled_->code, utf8, [&](std::size_t, std::size_t end) { last = end; });
+    return last;
+}
+
 std::size_t Pattern::count(std::string_view utf8) const
 {
     std::size_t matches = 0;

@@ -21,6 +21,8 @@ public:
 
     bool isValid() const;
     bool search(std::string_view utf8) const;
+    // Where the last of the non-overlapping matches ends; 0 without a match.
+    std::size_t lastMatchEnd(std::string_view utf8) const;
     // Number of non-overlapping matches.
     std::size_t count(std::string_view utf8) const;
     // Replaces every non-overlapping match with `replacement`, taken literally.

@@ -2,11 +2,18 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
+#include <vector>
+
+#include <pwd.h>
+#include <unistd.h>
 
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
+#include "normalize/local_paths.h"
 #include "normalize/pattern.h"
+#include "normalize/secret_shapes.h"
 #include "normalize/unicode_text.h"
 
 namespace orvane::Redactor {
@@ -40,6 +47,44 @@ const std::array<Pattern, 6> &secretPatterns()
     return patterns;
 }
 
+const std::vector<Pattern> &extendedPatterns()
+{
+    static const std::vector<Pattern> patterns = [] {
+        std::vector<Pattern> compiled;
+        for (const std::string_view source : SecretShapes::sources())
+            compiled.emplace_back(source);
+        return compiled;
+    }();
+    return patterns;
+}
+
+// A key block can only end at a footer, so nothing after the last one can match the first
+// pattern. Searching only up to there keeps a text of unterminated headers linear, where each
+// header would otherwise scan the rest of the text.
+std::size_t keyBlockSearchEnd(std::string_view text)
+{
+    static const Pattern footer(R"(-----END(?: [A-Z]+)? PRIVATE KEY-----)");
+    return footer.lastMatchEnd(text);
+}
+
+std::string replaceCounting(const Pattern &pattern, std::string_view text, std::int64_t &count)
+{
+    std::size_t replaced = 0;
+    std::string result = pattern.replaceAll(text, redactionMarker, &replaced);
+    count += static_cast<std::int64_t>(replaced);
+    return result;
+}
+
+std::string rewriteLocalPaths(std::string_view text, const RedactionContext &context)
+{
+    std::vector<LocalPaths::Replacement> replacements;
+    for (const auto &folder : context.workspace)
+        replacements.emplace_back(folder, context.nickname);
+    for (const auto &folder : context.home)
+        replacements.emplace_back(folder, "~");
+    return LocalPaths::rewrite(text, std::move(replacements));
+}
+
 // Controls, and format characters such as bidirectional overrides that could make a name
 // display as something else, are dropped along with characters unsafe in file names.
 bool isRemovedFromName(UChar32 c)
@@ -62,14 +107,18 @@ std::string_view lastComponent(std::string_view path)
 
 } // namespace
 
-RedactionResult redact(std::string_view text, std::int64_t limit)
+RedactionResult redact(std::string_view text, std::int64_t limit, const RedactionContext &context)
 {
     RedactionResult result{UnicodeText::toValidUtf8(text), 0, false};
-    for (const Pattern &pattern : secretPatterns()) {
-        std::size_t replaced = 0;
-        result.text = pattern.replaceAll(result.text, redactionMarker, &replaced);
-        result.count += static_cast<std::int64_t>(replaced);
-    }
+    const auto &six = secretPatterns();
+    const std::size_t keyBlocksEnd = keyBlockSearchEnd(result.text);
+    result.text = replaceCounting(six[0], std::string_view(result.text).substr(0, keyBlocksEnd), result.count)
+        + result.text.substr(keyBlocksEnd);
+    for (std::size_t index = 1; index < six.size(); ++index)
+        result.text = replaceCounting(six[index], result.text, result.count);
+    for (const Pattern &pattern : extendedPatterns())
+        result.text = replaceCounting(pattern, result.text, result.count);
+    result.text = rewriteLocalPaths(result.text, context);
     // Every character takes at least one byte, so a text no longer than the limit in bytes
     // fits; otherwise the first `limit` characters are found without counting the rest.
     const bool fitsByBytes = limit >= 0 && result.text.size() <= static_cast<std::uint64_t>(limit);
@@ -84,6 +133,24 @@ RedactionResult redact(std::string_view text, std::int64_t limit)
         }
     }
     return result;
+}
+
+RedactionContext context(std::string_view workspace, std::string_view home)
+{
+    RedactionContext result;
+    result.workspace = LocalPaths::spellings(workspace);
+    if (!result.workspace.empty())
+        result.nickname = projectName(workspace);
+    result.home = LocalPaths::spellings(home);
+    return result;
+}
+
+std::string userHome()
+{
+    if (const char *home = std::getenv("HOME"); home && *home)
+        return home;
+    const passwd *entry = getpwuid(getuid());
+    return entry && entry->pw_dir ? entry->pw_dir : "";
 }
 
 std::string projectName(std::string_view path)

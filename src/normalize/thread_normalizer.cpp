@@ -5,7 +5,6 @@
 #include "normalize/raw_json.h"
 #include "normalize/redactor.h"
 #include "normalize/thread_rules.h"
-#include "normalize/unicode_text.h"
 
 namespace orvane::CodexNormalizer {
 
@@ -37,7 +36,7 @@ std::optional<std::int64_t> durationSeconds(const boost::json::object &turn,
 
 namespace {
 
-constexpr std::size_t titleLimit = 500;
+constexpr std::int64_t titleLimit = 500;
 
 std::string rawTitle(const boost::json::object &raw)
 {
@@ -106,7 +105,8 @@ const boost::json::object *lastAgentMessage(const boost::json::array &items)
     return nullptr;
 }
 
-std::optional<std::string> finalSummary(ThreadState state, const boost::json::array &items)
+std::optional<RedactionResult> finalSummary(ThreadState state, const boost::json::array &items,
+                                           const RedactionContext &context)
 {
     if (state != ThreadState::finished)
         return std::nullopt;
@@ -114,7 +114,7 @@ std::optional<std::string> finalSummary(ThreadState state, const boost::json::ar
     const auto text = message ? RawJson::text(*message, "text") : std::nullopt;
     if (!text)
         return std::nullopt;
-    return Redactor::redact(*text, Redactor::summaryLimit).text;
+    return Redactor::redact(*text, Redactor::summaryLimit, context);
 }
 
 } // namespace
@@ -140,12 +140,21 @@ std::optional<NormalizedThreadResult> thread(const boost::json::object &raw,
     const auto *turnItems = turn ? RawJson::objectArray(*turn, "items") : nullptr;
     const auto &items = turnItems ? *turnItems : noItems;
     const Attention attention = attentionFor(state);
+    // Paths in every text leave relative to the workspace or the home; without a shared
+    // nickname the workspace is only "Project".
+    RedactionContext context = Redactor::context(cwd.value_or(""), Redactor::userHome());
+    if (!settings.projectNickname && !context.workspace.empty())
+        context.nickname = "Project";
 
     ThreadView view;
     view.id = std::string(*id);
-    view.title = settings.threadTitles
-                     ? UnicodeText::firstGraphemes(UnicodeText::toValidUtf8(rawTitle(raw)), titleLimit)
-                     : "Codex task";
+    std::int64_t redactions = 0;
+    view.title = "Codex task";
+    if (settings.threadTitles) {
+        auto title = Redactor::redact(rawTitle(raw), titleLimit, context);
+        view.title = std::move(title.text);
+        redactions += title.count;
+    }
     if (settings.projectNickname && cwd)
         view.projectName = Redactor::projectName(*cwd);
     view.status = state;
@@ -163,10 +172,16 @@ std::optional<NormalizedThreadResult> thread(const boost::json::object &raw,
         view.model = model;
         view.reasoningEffort = effort;
     }
-    if (settings.finalSummary)
-        view.summary = finalSummary(state, items);
+    if (auto summary = settings.finalSummary ? finalSummary(state, items, context) : std::nullopt) {
+        view.summary = std::move(summary->text);
+        redactions += summary->count;
+    }
     view.transcriptAvailability = settings.transcript;
-    view.transcript = ThreadRules::buildTranscript(items, settings.transcript, *updatedAt);
+    view.transcript = ThreadRules::buildTranscript(items, settings.transcript, *updatedAt, context);
+    if (view.transcript) {
+        for (const auto &entry : *view.transcript)
+            redactions += entry.redactionCount;
+    }
     if (settings.gitSummary && cwd && gitSummary)
         view.git = gitSummary(*cwd);
     if (settings.checkStatus)
@@ -178,7 +193,7 @@ std::optional<NormalizedThreadResult> thread(const boost::json::object &raw,
         if (const auto turnId = RawJson::text(*turn, "id"))
             activeTurnID = std::string(*turnId);
     }
-    return NormalizedThreadResult{std::move(view), std::move(activeTurnID), cwd};
+    return NormalizedThreadResult{std::move(view), std::move(activeTurnID), cwd, redactions};
 }
 
 std::optional<NormalizedThreadResult> thread(const boost::json::value &raw,

@@ -11,6 +11,7 @@
 #include <boost/json/object.hpp>
 
 #include "model/records.h"
+#include "normalize/redactor.h"
 
 // The rules the thread normalizer is made of, each over raw App Server objects. Separate from
 // `thread` so they can be checked one at a time.
@@ -32,9 +33,10 @@ CheckView checkSummary(const boost::json::array &items);
 // A one-line description of a tool item that never holds its content.
 std::optional<std::string> activityLabel(std::string_view type, const boost::json::object &item);
 
-// Nothing at level `none`; else at most the last 100 entries, redacted.
+// Nothing at level `none`; else at most the last 100 entries, redacted in `context`.
 std::optional<std::vector<TranscriptEntry>> buildTranscript(const boost::json::array &items,
                                                             TranscriptLevel level,
-                                                            const std::string &updatedAt);
+                                                            const std::string &updatedAt,
+                                                            const RedactionContext &context);
 
 } // namespace orvane::CodexNormalizer::ThreadRules

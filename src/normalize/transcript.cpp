@@ -47,7 +47,7 @@ std::optional<std::string> userText(const boost::json::object &item)
 
 // The entry an item adds to the transcript, if any.
 std::optional<TranscriptEntry> entryFor(const boost::json::object &item, TranscriptLevel level,
-                                        const std::string &updatedAt)
+                                        const std::string &updatedAt, const RedactionContext &context)
 {
     const auto type = RawJson::text(item, "type");
     std::optional<std::string> text;
@@ -65,7 +65,7 @@ std::optional<TranscriptEntry> entryFor(const boost::json::object &item, Transcr
     }
     if (!text || text->empty())
         return std::nullopt;
-    auto redacted = Redactor::redact(*text, Redactor::transcriptLimit);
+    auto redacted = Redactor::redact(*text, Redactor::transcriptLimit, context);
     const auto id = RawJson::text(item, "id");
     return TranscriptEntry{
         .id = id ? std::string(*id) : freshUuid(),
@@ -101,7 +101,8 @@ std::optional<std::string> activityLabel(std::string_view type, const boost::jso
 
 std::optional<std::vector<TranscriptEntry>> buildTranscript(const boost::json::array &items,
                                                             TranscriptLevel level,
-                                                            const std::string &updatedAt)
+                                                            const std::string &updatedAt,
+                                                            const RedactionContext &context)
 {
     if (level == TranscriptLevel::none)
         return std::nullopt;
@@ -112,7 +113,7 @@ std::optional<std::vector<TranscriptEntry>> buildTranscript(const boost::json::a
         const auto *item = it->if_object();
         if (!item)
             continue;
-        if (auto entry = entryFor(*item, level, updatedAt))
+        if (auto entry = entryFor(*item, level, updatedAt, context))
             entries.push_back(std::move(*entry));
     }
     std::reverse(entries.begin(), entries.end());

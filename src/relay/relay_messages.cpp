@@ -23,7 +23,9 @@ boost::json::object heartbeat(Clock::time_point now)
 boost::json::object commandResult(std::string_view commandId, std::string_view status,
                                   std::string_view message, std::int64_t sequence, Clock::time_point now)
 {
-    const std::string redacted = Redactor::redact(message, Redactor::commandResultLimit).text;
+    const std::string redacted = Redactor::redact(message, Redactor::commandResultLimit,
+                                                  Redactor::context("", Redactor::userHome()))
+                                    .text;
     const std::string id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString();
     boost::json::object event{
         {"schemaVersion", 1},
