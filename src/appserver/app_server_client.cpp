@@ -1,4 +1,5 @@
 #include "appserver/app_server_client.h"
+#include "appserver/codex_version.h"
 
 #include "appserver/app_server_error.h"
 
@@ -78,11 +79,8 @@ QCoro::Task<boost::json::object> AppServerClient::establish()
     const auto version = co_await run(*path, versionQuery, m_options.commandLimit);
     if (!*alive)
         throw AppServerError::disconnected();
-    if (version) {
-        const auto trimmed = QString::fromStdString(*version).trimmed().toStdString();
-        if (!trimmed.empty())
-            m_codexVersion = trimmed;
-    }
+    if (version)
+        m_codexVersion = codexVersionLine(*version);
     const bool daemon = co_await probeDaemon();
     if (!*alive)
         throw AppServerError::disconnected();

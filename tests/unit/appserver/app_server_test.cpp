@@ -266,6 +266,11 @@ TEST(Client, ConnectsThroughTheProxyWhenADaemonRunsAndOtherwiseThroughOneDedicat
         std::optional<std::string> version = "codex-cli 0.0.0-fake";
     } rows[] = {
         {R"({"version":{"output":" \n"},"stdio":@})", dedicated, {stdioChild}, std::nullopt},
+        // Only the first line with something on it, cleaned and cut, reaches the glasses.
+        {R"({"version":{"output":"\u001b\n\t codex-cli\u0007 1.2.3\u202e \r\nWARNING: update"},"stdio":@})", dedicated,
+         {stdioChild}, "codex-cli 1.2.3"},
+        {R"({"version":{"output":"v)" "9999999999999999999999999999999999999999999999999999999999999999999999"
+         R"("},"stdio":@})", dedicated, {stdioChild}, "v" + std::string(63, '9')},
         {R"({"version":{"output":"v","exitCode":2},"stdio":@})", dedicated, {stdioChild}, std::nullopt},
         {R"({"version":{"outputHex":"ff0a"},"stdio":@})", dedicated, {stdioChild}, std::nullopt},
         {R"({"version":{"hang":true},"stdio":@})", dedicated, {stdioChild}, std::nullopt},
