@@ -47,12 +47,17 @@ const std::array<Pattern, 6> &secretPatterns()
     return patterns;
 }
 
-const std::vector<Pattern> &extendedPatterns()
+struct ExtendedPattern {
+    Pattern pattern;
+    bool withinTokenRuns;
+};
+
+const std::vector<ExtendedPattern> &extendedPatterns()
 {
-    static const std::vector<Pattern> patterns = [] {
-        std::vector<Pattern> compiled;
-        for (const std::string_view source : SecretShapes::sources())
-            compiled.emplace_back(source);
+    static const std::vector<ExtendedPattern> patterns = [] {
+        std::vector<ExtendedPattern> compiled;
+        for (const auto &shape : SecretShapes::shapes())
+            compiled.push_back({Pattern(shape.source), shape.withinTokenRuns});
         return compiled;
     }();
     return patterns;
@@ -116,8 +121,11 @@ RedactionResult redact(std::string_view text, std::int64_t limit, const Redactio
         + result.text.substr(keyBlocksEnd);
     for (std::size_t index = 1; index < six.size(); ++index)
         result.text = replaceCounting(six[index], result.text, result.count);
-    for (const Pattern &pattern : extendedPatterns())
-        result.text = replaceCounting(pattern, result.text, result.count);
+    for (const auto &[pattern, withinTokenRuns] : extendedPatterns()) {
+        // Most texts have few long tokens; a pass over them alone says whether any is a secret.
+        if (!withinTokenRuns || pattern.search(SecretShapes::longTokenRuns(result.text)))
+            result.text = replaceCounting(pattern, result.text, result.count);
+    }
     result.text = rewriteLocalPaths(result.text, context);
     // Every character takes at least one byte, so a text no longer than the limit in bytes
     // fits; otherwise the first `limit` characters are found without counting the rest.

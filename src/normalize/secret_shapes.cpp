@@ -1,6 +1,7 @@
 #include "normalize/secret_shapes.h"
 
 #include <array>
+#include <cctype>
 #include <string>
 
 namespace orvane::SecretShapes {
@@ -17,11 +18,13 @@ constexpr std::string_view reference =
     R"([A-Za-z_]\w*+(?:\.\w++)*+[(\[]|[A-Za-z_]\w*+(?:\.[A-Za-z_]\w*+)++(?![\w-])))";
 
 // Names whose value is a credential: the name may carry any prefix (DB_PASSWORD, githubToken)
-// but must end in the keyword. Paging cursors are not credentials.
+// but must end in the keyword. Paging cursors are not credentials. The keys are told apart
+// after their common ending, so the search starts at few letters.
 constexpr std::string_view keyword =
-    R"((?<!page)(?<!next)(?<!page_)(?<!next_)(?<!page-)(?:password|passwd|passphrase|secret|token|)"
-    R"(api[-_]?key|access[-_]?key|private[-_]?key|secret[-_]?key|signing[-_]?key|auth[-_]?key|)"
-    R"(client[-_]?secret|account[-_]?key|shared[-_]?access[-_]?key))";
+    R"((?:pass(?:word|wd|phrase)|secret|token(?<!pagetoken|nexttoken|page_token|next_token|page-token)|)"
+    R"(key(?<=apikey|api_key|api-key|accesskey|access_key|access-key|privatekey|private_key|private-key|)"
+    R"(secretkey|secret_key|secret-key|signingkey|signing_key|signing-key|authkey|auth_key|auth-key|)"
+    R"(accountkey|account_key|account-key)))";
 
 // A quoted value runs to its closing quote; a bare one to white space or a separator.
 std::string value()
@@ -71,14 +74,15 @@ constexpr std::string_view prefixedTokens =
     R"(|eyJ[A-Za-z0-9_-]{8,}+\.eyJ[A-Za-z0-9_-]{8,}+\.[A-Za-z0-9_-]{16,}+))";
 
 // Webhook URLs are secrets whole; other URLs lose only their user:password and signatures.
+// Each branch starts at a lower-case h, a colon or an equals sign, so most text is skipped.
 constexpr std::string_view urls =
-    R"(https?://hooks\.slack\.com/(?:services|workflows|triggers)/[A-Za-z0-9/_-]{8,}+)"
-    R"(|https?://(?:[a-z]{1,10}\.)?discord(?:app)?\.com/api/webhooks/[0-9]{1,30}/[A-Za-z0-9_-]{20,}+)"
-    R"(|https?://[A-Za-z0-9-]{1,63}\.webhook\.office\.com/[^\s"'<>]{8,}+)"
-    R"(|https?://api\.telegram\.org/bot[0-9]{1,20}:[A-Za-z0-9_-]{20,}+[^\s"'<>]*+)"
-    R"(|(?<![A-Za-z0-9+.-])[a-z][a-z0-9+.-]{1,30}+://\K[^\s:@/?#"'<>]{1,256}+:)"
-    R"((?!\$[{A-Za-z_]|\*{3}@|<|\[REDACTED\])[^\s@/?#"'<>]{1,256}+(?=@))"
-    R"(|[?&;,\s](?:X-Amz-Signature|X-Goog-Signature|sig|signature)=\K[^&\s"'#<>]{8,}+)";
+    R"((?-i:https?)://(?:hooks\.slack\.com/(?:services|workflows|triggers)/[A-Za-z0-9/_-]{8,}+)"
+    R"(|(?:[a-z]{1,10}\.)?discord(?:app)?\.com/api/webhooks/[0-9]{1,30}/[A-Za-z0-9_-]{20,}+)"
+    R"(|[A-Za-z0-9-]{1,63}\.webhook\.office\.com/[^\s"'<>]{8,}+)"
+    R"(|api\.telegram\.org/bot[0-9]{1,20}:[A-Za-z0-9_-]{20,}+[^\s"'<>]*+))"
+    R"(|://\K[^\s:@/?#"'<>]{1,256}+:(?!\$[{A-Za-z_]|\*{3}@|<|\[REDACTED\])[^\s@/?#"'<>]{1,256}+(?=@))"
+    R"(|=(?<=[?&;,\s]sig=|[?&;,\s]signature=|[?&;,\s]x-amz-signature=|[?&;,\s]x-goog-signature=))"
+    R"(\K[^&\s"'#<>]{8,}+)";
 
 // PEM and PGP private keys cut off before their END line: the header and the armour after
 // it. Each step consumes text, so a million headers cost a million steps.
@@ -87,28 +91,54 @@ constexpr std::string_view cutOffKeys =
     R"((?:[A-Za-z][A-Za-z0-9-]{0,40}+:[^\r\n]{0,200}+|[A-Za-z0-9+/=]++|\s++)*+)"
     R"((?:-----END[A-Z ]{0,30}PRIVATE KEY(?: BLOCK)?-----)?)";
 
-std::array<std::string, 4> build()
+bool isTokenCharacter(char c)
+{
+    const auto byte = static_cast<unsigned char>(c);
+    return std::isalnum(byte) || std::string_view("_.+/=~:-").find(c) != std::string_view::npos;
+}
+
+std::array<std::string, 5> build()
 {
     const std::string kw(keyword);
     const std::string val = value();
     const std::string ref(reference);
-    // Authorization headers of any scheme, command-line flags, then keyed assignments in
-    // env, shell, YAML, JSON, TOML and INI syntax; the name stays readable.
-    const std::string assignments =
-        R"(\b(?:Proxy-)?Authorization["']?\s*+[:=]\s*+["']?\K(?:[A-Za-z][A-Za-z0-9-]{1,30}+\s++)?+)" + ref
-        + R"([^\s"']{6,}+)"
-        + R"(|(?<![A-Za-z0-9])--?(?:[A-Za-z0-9]{1,30}[-_]){0,6})" + kw + R"((?:=|\s++)(?!-))" + val
-        + "|" + kw + R"(["']?\]?\s*+[:=]\s*+)" + val;
-    return {std::string(prefixedTokens), std::string(urls), assignments, std::string(cutOffKeys)};
+    // Keyed assignments in env, shell, YAML, JSON, TOML and INI syntax, and Authorization
+    // headers of any scheme; the name stays readable.
+    const std::string assignments = kw + R"(["']?\]?\s*+[:=]\s*+)" + val
+        + R"(|authorization["']?\s*+[:=]\s*+["']?\K(?:[A-Za-z][A-Za-z0-9-]{1,30}+\s++)?+)" + ref
+        + R"([^\s"']{6,}+)";
+    const std::string flags = R"(-(?<![A-Za-z0-9]-)-?(?:[A-Za-z0-9]{1,30}[-_]){0,6})"
+        R"((?:pass(?:word|wd|phrase)|secret|token|api[-_]?key|access[-_]?key|private[-_]?key)(?:=|\s++)(?!-))" + val;
+    return {std::string(prefixedTokens), std::string(urls), assignments, flags, std::string(cutOffKeys)};
 }
 
 } // namespace
 
-std::span<const std::string_view> sources()
+std::span<const Shape> shapes()
 {
-    static const std::array<std::string, 4> built = build();
-    static const std::array<std::string_view, 4> views{built[0], built[1], built[2], built[3]};
-    return views;
+    static const std::array<std::string, 5> built = build();
+    static const std::array<Shape, 5> all{
+        Shape{built[0], true}, Shape{built[1]}, Shape{built[2]}, Shape{built[3]}, Shape{built[4]},
+    };
+    return all;
+}
+
+std::string longTokenRuns(std::string_view text)
+{
+    std::string runs;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        while (at < text.size() && !isTokenCharacter(text[at]))
+            ++at;
+        const std::size_t start = at;
+        while (at < text.size() && isTokenCharacter(text[at]))
+            ++at;
+        if (at - start >= shortestToken) {
+            runs.append(text.substr(start, at - start));
+            runs += '\n';
+        }
+    }
+    return runs;
 }
 
 } // namespace orvane::SecretShapes
