@@ -121,6 +121,7 @@ std::string CompanionModel::debugReport() const
     facts.eventCount = eventCount_;
     facts.lastSync = lastSync_;
     facts.lastError = lastError_;
+    facts.redactionCount = redactions_.total();
     return orvane::debugReport(facts);
 }
 

@@ -3,6 +3,7 @@
 #include "appserver/app_server_client.h"
 #include "companion/desktop_notifier.h"
 #include "companion/login_item.h"
+#include "companion/redaction_tally.h"
 #include "companion/refresh_trigger.h"
 #include "model/records.h"
 #include "relay/keychain_store.h"
@@ -178,6 +179,7 @@ private:
     std::unique_ptr<RelayPublisher> relay_;
     std::optional<PairingCredentials> credentials_;
     std::map<std::string, std::string> activeTurns_;
+    RedactionTally redactions_;
     std::int64_t sequence_ = 0;
     // Counts moves from a dedicated child to the daemon; a refresh that began on the child a
     // move replaced ends quietly, since the moving refresh reports for it.

@@ -108,14 +108,17 @@ QCoro::Task<void> CompanionModel::refresh()
 
     // Replaced whole, so a stop command never meets a half-built map.
     std::map<std::string, std::string> turns;
+    std::map<std::string, std::int64_t> redactions;
     std::vector<ThreadView> fresh;
     fresh.reserve(results.size());
     for (auto &result : results) {
         if (result.activeTurnID)
             turns[result.view.id] = *result.activeTurnID;
+        redactions[result.view.id] += result.redactionCount;
         fresh.push_back(std::move(result.view));
     }
     activeTurns_ = std::move(turns);
+    redactions_.record(redactions);
     ThreadOrdering::sortForDisplay(fresh);
     setThreads(std::move(fresh));
     setCurrentThread(threads_.empty() ? std::nullopt : std::optional<ThreadView>(threads_.front()));

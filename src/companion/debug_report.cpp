@@ -26,7 +26,7 @@ std::string wholeSecondIso(DateFormatting::Clock::time_point moment)
 
 std::string debugReport(const DebugFacts &facts)
 {
-    const std::array<std::string, 12> lines{
+    const std::array<std::string, 13> lines{
         "Orvane Companion " + std::string(companionVersion),
         "Companion: " + connection(facts.codexConnected),
         "Relay: " + connection(facts.relayConnected),
@@ -34,6 +34,7 @@ std::string debugReport(const DebugFacts &facts)
         "Protocol: " + facts.protocolVersion,
         "Connection mode: " + facts.connectionMode,
         "Authentication category: " + facts.authenticationMode,
+        "Redactions since start: " + std::to_string(facts.redactionCount),
         "Pairing: "
             + (facts.channelId
                    ? UnicodeText::firstGraphemes(*facts.channelId, shownChannelCharacters) + "\u2026"

@@ -22,6 +22,7 @@ struct DebugFacts {
     std::int64_t eventCount = 0;
     std::optional<DateFormatting::Clock::time_point> lastSync;
     std::optional<std::string> lastError;
+    std::int64_t redactionCount = 0; // secrets held back since start
 };
 
 // The report, one fact a line, without a final line feed. The publisher token never appears

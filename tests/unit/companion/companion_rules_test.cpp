@@ -1,4 +1,5 @@
 #include "companion/debug_report.h"
+#include "companion/redaction_tally.h"
 #include "companion/notification_policy.h"
 #include "companion/pairing_input.h"
 #include "companion/relay_command.h"
@@ -82,8 +83,25 @@ TEST(DebugReport, SaysEachFactOnItsLineAndShortensTheChannel)
                            3, 1234, DateFormatting::parseIso("2026-05-01T09:30:00.789Z"), "The relay is disconnected."};
     EXPECT_EQ(debugReport(facts), "Orvane Companion 0.1.0\nCompanion: connected\nRelay: connected\n"
                                   "Codex: codex-cli 0.171.0\nProtocol: 2\nConnection mode: proxy\n"
-                                  "Authentication category: chatgpt\nPairing: 3f2504e0\u2026\nReconnects: 3\n"
+                                  "Authentication category: chatgpt\nRedactions since start: 0\nPairing: 3f2504e0\u2026\n"
+                                  "Reconnects: 3\n"
                                   "Events: 1234\nLast sync: 2026-05-01T09:30:00Z\nLast error: The relay is disconnected.");
+}
+
+TEST(RedactionTally, CountsEachThreadsNewSecretsOnceAcrossRefreshes)
+{
+    RedactionTally tally;
+    const std::vector<std::map<std::string, std::int64_t>> refreshes{
+        {{"a", 2}, {"b", 0}}, {{"a", 2}, {"b", 1}}, {{"a", 1}}, {{"a", 3}}, {{"b", 1}}};
+    std::vector<std::int64_t> totals;
+    for (const auto &counts : refreshes) {
+        tally.record(counts);
+        totals.push_back(tally.total());
+    }
+    EXPECT_EQ(totals, (std::vector<std::int64_t>{2, 3, 3, 5, 6}));
+    DebugFacts facts;
+    facts.redactionCount = tally.total();
+    EXPECT_NE(debugReport(facts).find("\nRedactions since start: 6\n"), std::string::npos);
 }
 
 TEST(NotificationPolicy, NotifiesStatesNewlyReached)
