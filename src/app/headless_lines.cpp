@@ -1,5 +1,7 @@
 #include "app/headless_lines.h"
 
+#include "appserver/connection_mode.h"
+
 #include <algorithm>
 
 namespace orvane::HeadlessLines {
@@ -40,7 +42,7 @@ std::string summary(const std::vector<ThreadView> &threads, const std::optional<
 
 std::string connectionMode(const std::string &mode)
 {
-    return mode == "Managed daemon proxy" ? "Codex: through the managed daemon." : "Codex: own App Server.";
+    return mode == connectionModeLabel(ConnectionMode::managedDaemonProxy) ? "Codex: through the managed daemon." : "Codex: own App Server.";
 }
 
 std::string relayRetry(const std::string &reason, std::chrono::milliseconds delay)
