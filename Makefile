@@ -21,5 +21,11 @@ test:
 	cmake --build $(TEST_DIR)
 	ctest --test-dir $(TEST_DIR) --output-on-failure -j2
 
+# Only the benchmark programs (the build also leaves orvane_bench_*_autogen folders); the first
+# that fails fails the target.
 bench: build
-	for benchmark in $(RELEASE_DIR)/bench/orvane_bench_*; do $$benchmark --benchmark_repetitions=5 --benchmark_report_aggregates_only=true; done
+	@benchmarks=$$(find $(RELEASE_DIR)/bench -maxdepth 1 -type f -perm -u+x -name 'orvane_bench_*' | sort); \
+	test -n "$$benchmarks" || { echo "No benchmarks were built in $(RELEASE_DIR)/bench." >&2; exit 1; }; \
+	for benchmark in $$benchmarks; do \
+		$$benchmark --benchmark_repetitions=5 --benchmark_report_aggregates_only=true || exit 1; \
+	done

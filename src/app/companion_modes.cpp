@@ -9,6 +9,7 @@
 #include "relay/credential_store_choice.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QThread>
 
@@ -49,7 +50,10 @@ int serve(const InstanceLock &)
 {
     CompanionModel model(modelOptions());
     HeadlessReport report(model, std::cout);
-    InstanceServer server([&model](InstanceRequest request) { return CompanionActions::perform(model, std::move(request)); });
+    const CompanionActions::Runner runner{QCoreApplication::applicationPid(), QDateTime::currentDateTime()};
+    InstanceServer server([&model, runner](InstanceRequest request) {
+        return CompanionActions::perform(model, std::move(request), runner);
+    });
     if (!server.listen()) {
         std::cerr << "Unable to listen on " << InstanceServer::socketPath().toStdString() << ".\n";
         return 1;

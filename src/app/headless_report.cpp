@@ -1,5 +1,6 @@
 #include "app/headless_report.h"
 
+#include "app/headless_lines.h"
 #include "companion/companion_model.h"
 
 #include <QTime>
@@ -42,6 +43,16 @@ HeadlessReport::HeadlessReport(const CompanionModel &model, std::ostream &out) :
     for (auto signal : {&CompanionModel::relayConnectedChanged, &CompanionModel::pairedChanged,
                         &CompanionModel::currentThreadChanged, &CompanionModel::lastErrorChanged})
         QObject::connect(&model, signal, this, schedule);
+    // The first thread list is summed up, not told thread by thread.
+    QObject::connect(&model, &CompanionModel::threadsChanged, this, [this, schedule] {
+        threadsListed_ = true;
+        schedule();
+    });
+    QObject::connect(&model, &CompanionModel::commandHandled, this,
+                     [this](const std::string &type, const std::string &threadId, const std::string &status,
+                            const std::string &message) {
+                         print(HeadlessLines::command(type, threadId, status, message, model_.threads()));
+                     });
     // The pairing is told at once; the rest starts from the model's initial state.
     schedule();
 }
@@ -67,11 +78,29 @@ void HeadlessReport::report()
             print("Codex not connected.");
         }
     }
+    if (model_.codexConnected() && connectionMode_ != model_.appServer().connectionMode()) {
+        connectionMode_ = model_.appServer().connectionMode();
+        print(HeadlessLines::connectionMode(*connectionMode_));
+    }
+    // Each try the relay publisher scheduled after a failure is told with its reason and wait.
+    const RelayPublisher &relay = model_.relay();
+    const bool retrying = !model_.relayConnected() && relay.reconnectAttempt() > reconnectAttempt_;
+    reconnectAttempt_ = relay.reconnectAttempt();
     if (relayConnected_ != model_.relayConnected()) {
         relayConnected_ = model_.relayConnected();
-        print(relayConnected_ ? "Relay connected." : "Relay not connected.");
+        if (relayConnected_ || !retrying)
+            print(relayConnected_ ? "Relay connected." : "Relay not connected.");
     }
-    if (const auto thread = threadLine(model_.currentThread()); thread != thread_) {
+    if (retrying) {
+        print(HeadlessLines::relayRetry(relay.lastFailure(), relay.nextReconnectDelay()));
+        errorTold = error == relay.lastFailure();
+    }
+    if (!summarized_ && threadsListed_) {
+        summarized_ = true;
+        print(HeadlessLines::summary(model_.threads(), model_.currentThread()));
+        thread_ = threadLine(model_.currentThread());
+    }
+    if (const auto thread = threadLine(model_.currentThread()); summarized_ && thread != thread_) {
         print(thread ? *thread : "No current thread.");
         thread_ = thread;
     }

@@ -4,16 +4,35 @@
 #include "app/companion_self_tests.h"
 #include "app/instance_lock.h"
 #include "app/help_text.h"
+#include "app/sharing_choices.h"
 #include "companion/companion_version.h"
+#include "companion/relay_base_url.h"
 
 #include <QCoreApplication>
 
 #include <iostream>
+#include <variant>
 
 int main(int argc, char **argv)
 {
     using namespace orvane;
     const CommandLine commandLine(argc, argv);
+    for (const std::string &option : commandLine.unknownOptions())
+        std::cerr << "orvane: ignoring unknown option " << SharingChoices::shown(option) << "; see orvane --help\n";
+
+    if (commandLine.has("--help")) {
+        std::cout << helpText;
+        return 0;
+    }
+    if (commandLine.has("--version")) {
+        std::cout << "orvane " << companionVersion << '\n';
+        return 0;
+    }
+    // A relay address that cannot be used is refused in every mode, never replaced silently.
+    if (const auto refusal = RelayBaseUrl::refusal(RelayBaseUrl::configuredInEnvironment())) {
+        std::cerr << *refusal << '\n';
+        return 1;
+    }
 
     // Before any application object: the self-tests need no display, bus or event loop.
     if (commandLine.has("--self-test")) {
@@ -25,26 +44,29 @@ int main(int argc, char **argv)
     if (commandLine.has("--codex-integration-test"))
         return CompanionIntegrationTest::runAndExit(argc, argv);
 
-    if (commandLine.has("--help")) {
-        std::cout << helpText;
-        return 0;
-    }
-    if (commandLine.has("--version")) {
-        std::cout << "orvane " << companionVersion << '\n';
-        return 0;
-    }
-
     // No window exists yet, so every remaining mode runs without a display.
     QCoreApplication app(argc, argv);
     try {
         if (commandLine.has("--pair")) {
             const auto pin = commandLine.valueAfter("--pair");
-            return CompanionModes::runCommand({InstanceRequest::Kind::pair, std::string(pin.value_or(""))});
+            return CompanionModes::runCommand({InstanceRequest::Kind::pair, std::string(pin.value_or("")), {}});
         }
         if (commandLine.has("--unpair"))
-            return CompanionModes::runCommand({InstanceRequest::Kind::unpair, {}});
+            return CompanionModes::runCommand({InstanceRequest::Kind::unpair, {}, {}});
         if (commandLine.has("--status"))
-            return CompanionModes::runCommand({InstanceRequest::Kind::status, {}});
+            return CompanionModes::runCommand({InstanceRequest::Kind::status, {}, {}});
+        if (commandLine.has("--sharing")) {
+            const auto choices = commandLine.valuesAfter("--sharing");
+            // Checked here too, so a mistyped choice never reaches the running companion.
+            const auto checked = SharingChoices::apply({}, choices);
+            if (const auto *problem = std::get_if<std::string>(&checked)) {
+                std::cerr << *problem << '\n';
+                return 1;
+            }
+            return CompanionModes::runCommand({InstanceRequest::Kind::sharing, {}, choices});
+        }
+        if (commandLine.has("--snapshot"))
+            return CompanionModes::runCommand({InstanceRequest::Kind::snapshot, {}, {}});
         return CompanionModes::runCompanion(commandLine.has("--headless"));
     } catch (const InstanceLock::Error &error) {
         std::cerr << error.what() << '\n';

@@ -11,8 +11,13 @@ namespace {
 // coroutine frame.
 boost::json::value listParams(std::int64_t limit)
 {
-    return boost::json::object{
-        {"limit", limit}, {"sortKey", "updated_at"}, {"sortDirection", "desc"}, {"archived", false}};
+    // Every user-facing source: the App Server's default leaves out `codex exec` threads.
+    // Sub-agent threads stay out; they belong to the thread that started them.
+    return boost::json::object{{"limit", limit},
+                               {"sortKey", "updated_at"},
+                               {"sortDirection", "desc"},
+                               {"archived", false},
+                               {"sourceKinds", boost::json::array{"cli", "vscode", "exec", "appServer"}}};
 }
 
 boost::json::value readParams(const std::string &threadID)

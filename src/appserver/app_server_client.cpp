@@ -69,8 +69,11 @@ QCoro::Task<boost::json::object> AppServerClient::connect()
 QCoro::Task<boost::json::object> AppServerClient::establish()
 {
     const auto path = findCodex(m_options.fixedCandidates);
-    if (!path)
+    if (!path) {
+        if (const auto chosen = qgetenv("ORVANE_CODEX"); !chosen.isEmpty())
+            throw AppServerError::chosenCodexUnusable(chosen.toStdString());
         throw AppServerError::codexMissing();
+    }
     m_codexPath = path;
 
     m_codexVersion.reset();

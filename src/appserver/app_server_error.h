@@ -11,6 +11,8 @@ public:
 
     static AppServerError rpc(const std::string &message) { return {Kind::rpc, message}; }
     static AppServerError codexMissing();
+    // ORVANE_CODEX names `path`, which is no executable file.
+    static AppServerError chosenCodexUnusable(const std::string &path);
     static AppServerError disconnected();
     static AppServerError invalidResponse();
     static AppServerError timeout();

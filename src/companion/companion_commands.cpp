@@ -15,16 +15,22 @@ QCoro::Task<void> CompanionModel::handleCommand(boost::json::object object)
     case RelayCommand::Kind::requestSnapshot:
         // The snapshot is the answer.
         publishSnapshot();
+        Q_EMIT commandHandled("request_snapshot", {}, {}, {});
         co_return;
     case RelayCommand::Kind::markNotificationSeen:
+        Q_EMIT commandHandled("mark_notification_seen", {}, {}, {});
         co_return;
     case RelayCommand::Kind::stopThread:
         break;
     }
 
+    const auto answer = [this, &command](std::string_view status, std::string_view message) {
+        sendCommandResult(command->commandId, status, message);
+        Q_EMIT commandHandled("stop_thread", command->threadId, std::string(status), std::string(message));
+    };
     const auto turn = activeTurns_.find(command->threadId);
     if (turn == activeTurns_.end()) {
-        sendCommandResult(command->commandId, RelayCommands::statusUnsupported, RelayCommands::noActiveTurnMessage);
+        answer(RelayCommands::statusUnsupported, RelayCommands::noActiveTurnMessage);
         co_return;
     }
     std::optional<std::string> failure;
@@ -36,10 +42,10 @@ QCoro::Task<void> CompanionModel::handleCommand(boost::json::object object)
     if (!*alive)
         co_return;
     if (failure) {
-        sendCommandResult(command->commandId, RelayCommands::statusFailed, RelayCommands::stopFailedMessage(*failure));
+        answer(RelayCommands::statusFailed, RelayCommands::stopFailedMessage(*failure));
         co_return;
     }
-    sendCommandResult(command->commandId, RelayCommands::statusSucceeded, RelayCommands::stopRequestedMessage);
+    answer(RelayCommands::statusSucceeded, RelayCommands::stopRequestedMessage);
     co_await refresh();
 }
 

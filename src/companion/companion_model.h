@@ -88,6 +88,8 @@ public:
     QCoro::Task<void> unpair();
     QCoro::Task<void> clearLocalData();
     std::string debugReport() const;
+    // The snapshot the next publishing would send, paired or not; sends nothing.
+    GlassesSnapshot upcomingSnapshot() const;
 
     bool codexConnected() const { return codexConnected_; }
     bool relayConnected() const { return relayConnected_; }
@@ -125,6 +127,10 @@ Q_SIGNALS:
     void pairingPINChanged();
     void pairingMessageChanged();
     void settingsChanged();
+    // A command from the glasses was acted on: its type, the thread it named (empty when
+    // none) and, for a stop, the status and message sent back.
+    void commandHandled(const std::string &type, const std::string &threadId, const std::string &status,
+                        const std::string &message);
 
 private:
     // Set false when the model goes; coroutines hold a copy and stop at their next resumption.
@@ -135,6 +141,7 @@ private:
     QCoro::Task<void> ensureAppServer();
     void refreshFailed(const std::string &reason);
     void publishSnapshot();
+    GlassesSnapshot buildSnapshot(std::int64_t sequence) const;
     QCoro::Task<void> handleCommand(boost::json::object command);
     void sendCommandResult(std::string_view commandId, std::string_view status, std::string_view message);
     void persistSettings();

@@ -11,6 +11,24 @@ void CompanionModel::publishSnapshot()
     if (!paired_)
         return;
     ++sequence_;
+    const auto snapshot = buildSnapshot(sequence_);
+    try {
+        relay_->send(snapshot);
+        setEventCount(eventCount_ + 1);
+    } catch (const std::exception &error) {
+        // Without a connection the failure is expected and already shown as disconnected.
+        if (relayConnected_)
+            setLastError(error.what());
+    }
+}
+
+GlassesSnapshot CompanionModel::upcomingSnapshot() const
+{
+    return buildSnapshot(sequence_ + 1);
+}
+
+GlassesSnapshot CompanionModel::buildSnapshot(std::int64_t sequence) const
+{
     SnapshotSource source;
     source.codexConnected = codexConnected_;
     source.codexVersion = appServer_->codexVersion();
@@ -25,16 +43,8 @@ void CompanionModel::publishSnapshot()
     source.threads = threads_;
     source.usage = usage_;
     source.usageMetrics = settings_.usageMetrics;
-    const auto snapshot = SnapshotTrimmer::fit(
-        SnapshotBuilder::build(std::move(source), sequence_, [] { return DateFormatting::Clock::now(); }));
-    try {
-        relay_->send(snapshot);
-        setEventCount(eventCount_ + 1);
-    } catch (const std::exception &error) {
-        // Without a connection the failure is expected and already shown as disconnected.
-        if (relayConnected_)
-            setLastError(error.what());
-    }
+    return SnapshotTrimmer::fit(
+        SnapshotBuilder::build(std::move(source), sequence, [] { return DateFormatting::Clock::now(); }));
 }
 
 void CompanionModel::sendCommandResult(std::string_view commandId, std::string_view status,

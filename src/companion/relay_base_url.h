@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <ostream>
+#include <string>
 
 // Which relay the companion publishes to.
 namespace orvane::RelayBaseUrl {
@@ -18,5 +19,12 @@ QUrl choose(const std::optional<QString> &configured, std::ostream &errors);
 
 // The same for the process environment, refusals going to standard error.
 QUrl fromEnvironment();
+
+// The ORVANE_RELAY_URL text, when set.
+std::optional<QString> configuredInEnvironment();
+
+// Why `configured` cannot be used, with what to set instead; nothing when it can, or when
+// nothing is configured. The command line refuses to start on it rather than fall back.
+std::optional<std::string> refusal(const std::optional<QString> &configured);
 
 } // namespace orvane::RelayBaseUrl

@@ -47,6 +47,12 @@ PairingCredentials read(int status, const QByteArray &body)
         const boost::json::string *message = error ? nullptr : stringMember(json, "message");
         if (message)
             throw RelayError(RelayError::Kind::pairingRejected, std::string(*message));
+        // A relay that gives no reason still says by its status which cause it was.
+        if (status == 404 || status == 410)
+            throw RelayError(RelayError::Kind::pairingRejected,
+                             "This PIN is unknown or has expired. Pair again with the PIN the glasses show now.");
+        if (status == 429)
+            throw RelayError(RelayError::Kind::pairingRejected, "Too many wrong PINs. Wait a minute and try again.");
         throw RelayError(RelayError::Kind::pairingRejected);
     }
     if (error)

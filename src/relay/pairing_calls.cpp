@@ -2,6 +2,7 @@
 #include "relay/pairing_answer.h"
 #include "relay/relay_address.h"
 #include "relay/relay_publisher.h"
+#include "relay/relay_reach.h"
 
 #include <QCoroNetworkReply>
 #include <QNetworkAccessManager>
@@ -32,6 +33,8 @@ QCoro::Task<PairingCredentials> RelayPublisher::completePairing(QString pin)
     const std::string body = boost::json::serialize(boost::json::object{{"pin", PairingAnswer::pinDigits(pin)}});
     const std::unique_ptr<QNetworkReply, LaterDeleter> reply(network_->post(request, QByteArray::fromStdString(body)));
     co_await reply.get();
+    if (const auto unreachable = RelayReach::replyFailure(baseURL_, *reply))
+        throw RelayError(RelayError::Kind::transport, *unreachable);
     co_return PairingAnswer::read(*reply);
 }
 

@@ -3,6 +3,7 @@
 #include "relay/device_name.h"
 #include "relay/relay_address.h"
 #include "relay/relay_messages.h"
+#include "relay/relay_reach.h"
 
 #include <QNetworkAccessManager>
 #include <QWebSocket>
@@ -97,7 +98,7 @@ void RelayPublisher::open()
     });
     QObject::connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), &context_, [this, current, socket] {
         if (current())
-            failed(socket->errorString());
+            failed(QString::fromStdString(RelayReach::socketFailure(baseURL_, socket->error(), socket->errorString())));
     });
     QObject::connect(socket, &QWebSocket::disconnected, &context_, [this, current] {
         if (current())
@@ -121,6 +122,7 @@ void RelayPublisher::opened()
 
 void RelayPublisher::failed(const QString &reason)
 {
+    lastFailure_ = reason.toStdString();
     reportError(reason.toStdString());
     reportConnection(false);
     scheduleReconnect();
@@ -128,6 +130,13 @@ void RelayPublisher::failed(const QString &reason)
 
 void RelayPublisher::closed()
 {
+    // A refused connection may end here before, or without, its error being reported.
+    if (socket_ && socket_->error() != QAbstractSocket::UnknownSocketError) {
+        lastFailure_ = RelayReach::socketFailure(baseURL_, socket_->error(), socket_->errorString());
+    } else {
+        const QString said = socket_ ? socket_->closeReason() : QString();
+        lastFailure_ = said.isEmpty() ? "The relay closed the connection." : "The relay closed the connection: " + said.toStdString();
+    }
     reportConnection(false);
     scheduleReconnect();
 }
@@ -161,9 +170,10 @@ void RelayPublisher::scheduleReconnect()
     dropSocket(false);
     heartbeat_.stop();
     ++reconnectAttempt_;
+    nextReconnectDelay_ = timing_.reconnectDelay(reconnectAttempt_);
     // Bound to the context, so a publisher that is gone is not reopened. A timer that fires
     // while a newer connect() already has a socket leaves that socket alone.
-    QTimer::singleShot(timing_.reconnectDelay(reconnectAttempt_), &context_, [this] {
+    QTimer::singleShot(nextReconnectDelay_, &context_, [this] {
         if (!socket_)
             open();
     });

@@ -74,6 +74,10 @@ public:
     const std::optional<PairingCredentials> &credentials() const { return credentials_; }
     bool shouldReconnect() const { return shouldReconnect_; }
     int reconnectAttempt() const { return reconnectAttempt_; }
+    // Why the socket was last lost or could not be opened, and the wait before the try that
+    // followed; empty and zero until the first failure.
+    const std::string &lastFailure() const { return lastFailure_; }
+    std::chrono::milliseconds nextReconnectDelay() const { return nextReconnectDelay_; }
 
 private:
     void open();
@@ -97,6 +101,8 @@ private:
     std::optional<PairingCredentials> credentials_;
     bool shouldReconnect_ = false;
     int reconnectAttempt_ = 0;
+    std::string lastFailure_;
+    std::chrono::milliseconds nextReconnectDelay_{0};
     QTimer heartbeat_;
 };
 

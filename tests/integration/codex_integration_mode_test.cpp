@@ -44,7 +44,8 @@ struct ModeRow {
 TEST(IntegrationMode, PrintsOneLineAndExitsLeavingNothingBehind)
 {
     const ModeRow rows[]{
-        {nullptr, "", "Codex integration failed: Codex was not found. Install or update the official Codex app or CLI.\n", 1},
+        {nullptr, "", "Codex integration failed: ORVANE_CODEX is set to \"%1\", which is not an executable file. Point it at the "
+                      "codex executable, or unset it to look in the usual places and PATH.\n", 1},
         {R"({"version":{"output":"codex-cli 1.2.3\n"},"stdio":{"methods":{"initialize":{"result":{}},
             "thread/list":{"result":{"data":[{"id":"t1","updatedAt":1}]}},"account/read":{"result":{"account":null}}}}})",
          "Codex integration: connected; version=codex-cli 1.2.3; listed=1; optionalAccountMethods=1/2; mode=Dedicated stdio\n", "", 0},
@@ -66,7 +67,7 @@ TEST(IntegrationMode, PrintsOneLineAndExitsLeavingNothingBehind)
         }
         const auto finished = run(ORVANE_EXECUTABLE, {"--codex-integration-test"}, sandbox.environment, 60s);
         EXPECT_EQ(finished.out, row.out);
-        EXPECT_EQ(finished.err, row.err);
+        EXPECT_EQ(finished.err, QString(row.err).arg(sandbox.environment.value("ORVANE_CODEX")));
         EXPECT_EQ(finished.exitCode, row.exitCode) << row.out;
         EXPECT_TRUE(noneLeft(sandbox.homeEntry));
     }

@@ -138,7 +138,8 @@ TEST(CompanionGlasses, LearnEveryCycleThatCodexIsMissing)
         }
         previous = snapshot->at("sequence").as_int64();
     }
-    EXPECT_EQ(model->lastError(), "Codex was not found. Install or update the official Codex app or CLI.");
+    EXPECT_EQ(model->lastError(), "ORVANE_CODEX is set to \"/nonexistent/orvane-test/codex\", which is not an executable file. "
+                                  "Point it at the codex executable, or unset it to look in the usual places and PATH.");
     EXPECT_FALSE(model->codexConnected());
     EXPECT_FALSE(model->lastSync().has_value());
     destroyWhenIdle(model);

@@ -68,7 +68,8 @@ void pairPublishAndUnpair(QProcessEnvironment environment, const std::function<s
     const auto glasses = askForPin(relay.baseUrl());
     const Finished pairing = run(orvane, {"--pair", text(glasses.at("pin"))}, environment);
     EXPECT_EQ(pairing.exitCode, 0) << pairing.err.toStdString();
-    EXPECT_EQ(pairing.out, "Paired. Your glasses will update in a moment.\n");
+    EXPECT_EQ(pairing.out, "Paired. Your glasses will update in a moment.\nThrough the running companion (pid "
+                               + QString::number(companion.pid()) + "), with its relay at " + relay.baseUrl().toString() + ".\n");
     EXPECT_TRUE(companion.waitForLine("Paired."));
     EXPECT_TRUE(companion.waitForLine("Relay connected."));
     const auto channel = parse(httpRequest("GET", QUrl(relay.baseUrl().toString() + "/v1/pairings/" +

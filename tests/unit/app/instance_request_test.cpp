@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace orvane {
 namespace {
 
@@ -12,15 +14,16 @@ TEST(InstanceRequest, EachRequestIsOneLineThatReadsBackAsSentAndNothingElseReads
     for (const auto &[request, line] : std::vector<std::pair<InstanceRequest, QByteArray>>{
              {{Kind::pair, "12 34-56"}, "pair 12 34-56\n"}, {{Kind::pair, "\u0661\u0662\u0663"}, "pair \u0661\u0662\u0663\n"},
              {{Kind::pair, ""}, "pair \n"}, {{Kind::unpair, {}}, "unpair\n"}, {{Kind::status, {}}, "status\n"},
-             {{Kind::show, {}}, "show\n"}}) {
+             {{Kind::show, {}}, "show\n"}, {{Kind::snapshot, {}}, "snapshot\n"}, {{Kind::sharing, {}}, "sharing\n"},
+             {{Kind::sharing, {}, {"transcript=none", "gitSummary=off"}}, "sharing transcript=none gitSummary=off\n"}}) {
         EXPECT_EQ(request.encode(), line);
         const auto read = InstanceRequest::decode(line.chopped(1));
         ASSERT_TRUE(read) << line.toStdString();
-        EXPECT_EQ(std::pair(read->kind, read->pin), std::pair(request.kind, request.pin));
+        EXPECT_EQ(std::tuple(read->kind, read->pin, read->choices), std::tuple(request.kind, request.pin, request.choices));
     }
     // Line breaks typed into a PIN cannot end the line early or add a second request.
     EXPECT_EQ((InstanceRequest{Kind::pair, "12\n34\r56"}).encode(), "pair 12 34 56\n");
-    for (const QByteArray line : {"", "pair", "unpair now", "status ", "Status", "show\r", "quit", " pair 123456"})
+    for (const QByteArray line : {"", "pair", "unpair now", "status ", "Status", "show\r", "quit", "snapshot now", " pair 123456"})
         EXPECT_FALSE(InstanceRequest::decode(line)) << line.toStdString();
 }
 

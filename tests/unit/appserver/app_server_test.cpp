@@ -200,7 +200,9 @@ TEST(FindCodex, TriesTheFixedPlacesThenEachPathPieceAndTakesTheFirstExecutableFi
     EXPECT_EQ(AppServerClient::findCodex({root.filePath("missing").toStdString()}), root.filePath("bin/codex").toStdString());
     // Named, it is the only candidate.
     qputenv("ORVANE_CODEX", root.filePath("plain/codex").toUtf8());
-    EXPECT_EQ(errorOf(AppServerClient().connect()), "Codex was not found. Install or update the official Codex app or CLI.");
+    EXPECT_EQ(errorOf(AppServerClient().connect()), "ORVANE_CODEX is set to \"" + root.filePath("plain/codex").toStdString() +
+                                                        "\", which is not an executable file. Point it at the codex "
+                                                        "executable, or unset it to look in the usual places and PATH.");
     qunsetenv("ORVANE_CODEX");
     qputenv("PATH", path);
 }
@@ -240,7 +242,7 @@ TEST(Client, ShakesHandsOnceForConcurrentCallersSendsEachCallsExactParamsAndRepl
               (std::vector<std::string>{
                   R"({"method":"initialize","id":1,"params":{"clientInfo":{"name":"orvane","title":"Orvane Companion","version":"0.1.0"},"capabilities":{"experimentalApi":false}}})",
                   R"({"method":"initialized"})",
-                  R"({"method":"thread/list","id":2,"params":{"limit":1,"sortKey":"updated_at","sortDirection":"desc","archived":false}})",
+                  R"({"method":"thread/list","id":2,"params":{"limit":1,"sortKey":"updated_at","sortDirection":"desc","archived":false,"sourceKinds":["cli","vscode","exec","appServer"]}})",
                   R"({"method":"thread/read","id":3,"params":{"threadId":"t1","includeTurns":true}})",
                   R"({"method":"account/read","id":4,"params":{"refreshToken":false}})",
                   R"({"method":"account/rateLimits/read","id":5,"params":null})",

@@ -321,6 +321,8 @@ TEST(PairingCalls, ReadsEveryKindOfAnswer)
     const std::tuple<int, std::string, std::optional<RelayError::Kind>, std::string> rows[] = {
         {401, R"({"message":"That PIN was already used."})", pairingRejected, "That PIN was already used."},
         {500, "", pairingRejected, fallback},
+        {404, "", pairingRejected, "This PIN is unknown or has expired. Pair again with the PIN the glasses show now."},
+        {429, "", pairingRejected, "Too many wrong PINs. Wait a minute and try again."},
         {400, R"({"message":5})", pairingRejected, fallback},
         {403, "<html>Forbidden</html>", pairingRejected, fallback},
         {200, channel(lower, token), std::nullopt, lower + " " + token},
@@ -345,7 +347,9 @@ TEST(PairingCalls, ReadsEveryKindOfAnswer)
     silent.listen(QHostAddress::LocalHost, 0);
     EXPECT_EQ(pairWith(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(silent.serverPort())), 200ms),
               std::pair(std::optional(transport), std::string("The relay did not answer in time.")));
-    EXPECT_EQ(pairWith(QUrl("http://127.0.0.1:1")).first, transport) << "nothing listens";
+    EXPECT_EQ(pairWith(QUrl("http://127.0.0.1:1")),
+              std::pair(std::optional(transport), std::string("Could not reach the relay at http://127.0.0.1:1: connection "
+                                                              "refused. Is orvane-relay running? make run starts one.")));
     EXPECT_EQ(pairWith(QUrl("not a url")), std::pair(std::optional(invalidURL), std::string("The relay URL is invalid.")));
 }
 
