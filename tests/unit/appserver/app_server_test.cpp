@@ -157,9 +157,9 @@ TEST(Transport, EachWayOfEndingTheChildEndsTheAppServerBehindALauncherThatIgnore
         // Well inside the grace before the kill: the closed input ended it.
         {"disconnect", Ending::disconnect, false, 2s},
         // Only the kill sent to the whole process group reaches the App Server.
-        {"disconnect, input end ignored", Ending::disconnect, true, 30s},
-        {"destruction", Ending::destruction, true, 30s},
-        {"the launcher killed", Ending::launcherDeath, true, 30s},
+        {"disconnect, input end ignored", Ending::disconnect, true, 15s},
+        {"destruction", Ending::destruction, true, 15s},
+        {"the launcher killed", Ending::launcherDeath, true, 15s},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
