@@ -241,6 +241,7 @@ int serve(int argc, char **argv, const json::object &session, bool proxy)
         becomeLauncher();
     if (session.contains("ignoreTerminate"))
         std::signal(SIGTERM, SIG_IGN);
+    const bool outlivesInput = session.contains("ignoreInputEnd");
     QCoreApplication app(argc, argv);
     log({{"event", "serving"}});
     if (proxy) {
@@ -258,7 +259,10 @@ int serve(int argc, char **argv, const json::object &session, bool proxy)
         if (count <= 0) {
             // Like the App Server: the end of its input ends it.
             log({{"event", "eof"}});
-            std::_Exit(0);
+            if (!outlivesInput)
+                std::_Exit(0);
+            notifier.setEnabled(false);
+            return;
         }
         if (websocket) {
             for (const auto &message : unframe(std::string_view(chunk, static_cast<std::size_t>(count))))
@@ -281,9 +285,13 @@ int shortCommand(const json::value *scripted, std::string_view fallbackOutput, i
 {
     const json::object empty;
     const auto &command = scripted && scripted->is_object() ? scripted->as_object() : empty;
-    if (command.contains("hang"))
+    if (command.contains("launcher"))
+        becomeLauncher();
+    if (command.contains("hang")) {
+        log({{"event", "hanging"}});
         for (;;)
             ::pause();
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(integer(command, "delayMs", 0)));
     const auto *output = command.if_contains("output");
     const auto *hex = command.if_contains("outputHex");

@@ -88,6 +88,9 @@ TEST(CompanionPairing, TakesSixDigitsOfAnyScriptAndReplacesAndRemovesThePairing)
     EXPECT_TRUE(model.pairingPIN().isEmpty());
     EXPECT_FALSE(stored());
     EXPECT_FALSE(model.relay().credentials());
+    // The relay ended the channel: its publisher token opens nothing any more.
+    EXPECT_FALSE(TestSocket().authenticate(socketUrl(relay.baseUrl(), previous->channelId.c_str()), "publisher",
+                                           previous->publisherToken.c_str()));
 
     // A store that refuses to save.
     auto options = testOptions();

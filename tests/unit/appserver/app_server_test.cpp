@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <algorithm>
 #include <csignal>
 
 namespace orvane {
@@ -121,24 +122,62 @@ TEST(Transport, TranscriptOfEventsALateAnswerParamsAndIdsAcrossARestart)
                                    R"({"method":"ping","id":5,"params":null})"}));
 }
 
-TEST(Transport, DisconnectLeavesNoAppServerBehindALauncherThatIgnoresTerminate)
+// Gone, or a zombie not ours to reap.
+bool ended(qint64 pid)
 {
-    FakeCodex fake(stdio({{"launcher", true}, {"ignoreTerminate", true}, {"default", {{"result", 1}}}}));
-    AppServerTransport transport(5s);
-    start(transport);
-    EXPECT_EQ(awaitTask(transport.request("ping")), json::value(1));
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    return !stat.open(QIODevice::ReadOnly) || stat.readAll().contains(") Z ");
+}
+
+// Every process the fake logged as `events` ends within `limit`; one that does not is killed, so a
+// failure leaves nothing behind.
+void expectAllEnd(const FakeCodex &fake, std::initializer_list<std::string_view> events, std::chrono::milliseconds limit)
+{
     std::vector<qint64> pids;
     for (const auto &event : fake.events())
-        if (event.at("event") == "serving" || event.at("event") == "launcher")
+        if (std::find(events.begin(), events.end(), event.at("event").as_string()) != events.end())
             pids.push_back(event.at("pid").as_int64());
-    ASSERT_EQ(pids.size(), 2u);
-    transport.disconnect();
-    // Gone (or a zombie not ours to reap) well inside the grace before the kill: the closed input ended them.
+    EXPECT_EQ(pids.size(), events.size());
     for (auto pid : pids)
-        EXPECT_TRUE(waitUntil([pid] {
-            QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-            return !stat.open(QIODevice::ReadOnly) || stat.readAll().contains(") Z ");
-        }, 2s)) << pid;
+        if (!waitUntil([pid] { return ended(pid); }, limit)) {
+            ADD_FAILURE() << "still running: " << pid;
+            ::kill(static_cast<pid_t>(pid), SIGKILL);
+        }
+}
+
+TEST(Transport, EachWayOfEndingTheChildEndsTheAppServerBehindALauncherThatIgnoresTerminate)
+{
+    enum class Ending { disconnect, destruction, launcherDeath };
+    const struct {
+        const char *name;
+        Ending ending;
+        bool ignoresInputEnd;
+        std::chrono::milliseconds limit;
+    } rows[] = {
+        // Well inside the grace before the kill: the closed input ended it.
+        {"disconnect", Ending::disconnect, false, 2s},
+        // Only the kill sent to the whole process group reaches the App Server.
+        {"disconnect, input end ignored", Ending::disconnect, true, 15s},
+        {"destruction", Ending::destruction, true, 15s},
+        {"the launcher killed", Ending::launcherDeath, true, 15s},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        json::object session{{"launcher", true}, {"ignoreTerminate", true}, {"default", {{"result", 1}}}};
+        if (row.ignoresInputEnd)
+            session["ignoreInputEnd"] = true;
+        FakeCodex fake(stdio(session));
+        auto transport = std::make_unique<AppServerTransport>(5s);
+        start(*transport);
+        EXPECT_EQ(awaitTask(transport->request("ping")), json::value(1));
+        if (row.ending == Ending::disconnect)
+            transport->disconnect();
+        else if (row.ending == Ending::destruction)
+            transport.reset();
+        else
+            ::kill(static_cast<pid_t>(transport->processId()), SIGKILL);
+        expectAllEnd(fake, {"launcher", "serving"}, row.limit);
+    }
 }
 
 TEST(Transport, FailsFastWhenTheChildCannotStartIsOvertakenOrStopsReading)
@@ -275,7 +314,7 @@ TEST(Client, ConnectsThroughTheProxyWhenADaemonRunsAndOtherwiseThroughOneDedicat
          R"("},"stdio":@})", dedicated, {stdioChild}, "v" + std::string(63, '9')},
         {R"({"version":{"output":"v","exitCode":2},"stdio":@})", dedicated, {stdioChild}, std::nullopt},
         {R"({"version":{"outputHex":"ff0a"},"stdio":@})", dedicated, {stdioChild}, std::nullopt},
-        {R"({"version":{"hang":true},"stdio":@})", dedicated, {stdioChild}, std::nullopt},
+        {R"({"version":{"hang":true,"launcher":true},"stdio":@})", dedicated, {stdioChild}, std::nullopt},
         {R"({"proxy":@})", "Managed daemon proxy", {proxyChild}},
         {R"({"proxy":{"handshake":"wrongKey"},"stdio":@})", dedicated, {proxyChild, stdioChild}},
         {R"({"proxy":{"handshake":"silent"},"stdio":@})", dedicated, {proxyChild, stdioChild}},
@@ -303,6 +342,9 @@ TEST(Client, ConnectsThroughTheProxyWhenADaemonRunsAndOtherwiseThroughOneDedicat
         auto launches = std::vector<std::string>{"--version", "app-server daemon version"};
         launches.insert(launches.end(), row.children.begin(), row.children.end());
         EXPECT_EQ(fake.launches(), launches);
+        // An overrun takes the launcher's children with it.
+        if (text.find("hang") != std::string::npos)
+            expectAllEnd(fake, {"launcher", "hanging"}, 10s);
     }
 }
 

@@ -206,19 +206,22 @@ TEST(ThreadNormalizer, TranscriptLevelsDecideWhichItemsCount)
     EXPECT_EQ(std::pair(freshId.size(), freshId.find_first_of("abcdef")), std::pair(36ul, std::string::npos));
 }
 
-TEST(ThreadNormalizer, KeepsTheLast100EntriesAndCutsTheFinalAnswerOnceTheTurnEnds)
+TEST(ThreadNormalizer, KeepsTheLast100EntriesAndRedactsAndCutsTheFinalAnswerOnceTheTurnEnds)
 {
     const std::string text(5000, 'x'); // within the transcript's limit, beyond the summary's
+    const std::string token = "abcdefghijklmnopqrstuvwxyz", secret = "Bearer " + token;
     boost::json::array answers;
     for (int i = 0; i < 150; ++i)
-        answers.push_back({{"type", "agentMessage"}, {"id", "m" + std::to_string(i)}, {"text", text}});
+        answers.push_back({{"type", "agentMessage"}, {"id", "m" + std::to_string(i)}, {"text", (i == 149 ? secret + " " : "") + text}});
     const ThreadView view = normalize(withItems(answers)).value().view;
     const auto entries = view.transcript.value_or(Entries{});
     ASSERT_EQ(entries.size(), 100u);
     EXPECT_EQ(std::tie(entries.front().id, entries.back().id), std::tuple("m50", "m149"));
-    EXPECT_EQ(entries.back().text.size(), text.size());
+    EXPECT_EQ(entries.front().text.size(), text.size());
     EXPECT_EQ(UnicodeText::graphemeCount(view.summary.value_or("")), 1998u);
+    EXPECT_TRUE(view.summary.value_or("").starts_with("[REDACTED] xxx"));
     EXPECT_TRUE(view.summary.value_or("").ends_with("\u2026 [TRUNCATED]"));
+    EXPECT_EQ(encode(view).find(token), std::string::npos);
     EXPECT_FALSE(normalize(withItems(answers, "inProgress")).value().view.summary);
 }
 

@@ -21,6 +21,8 @@
 #include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
 
+#include <array>
+
 namespace orvane::test {
 namespace {
 
@@ -265,12 +267,14 @@ TEST(RelayPublisher, FormsTheSocketAddressAndReportsAnUnusableOneOnce)
 
 TEST(RelayPublisher, BacksOffFromTwoSecondsUpToThirtyWithinTheJitter)
 {
-    for (const double draw : {0.0, 1.0}) {
-        const int seconds[] = {2, 4, 8, 16, 30, 30};
+    // Attempts 1 to 6 at the lowest, middle and highest draw.
+    const std::pair<double, std::array<std::int64_t, 6>> rows[] = {{0.0, {1500, 3000, 6000, 12000, 22500, 22500}},
+                                                                   {0.5, {2000, 4000, 8000, 16000, 30000, 30000}},
+                                                                   {1.0, {2500, 5000, 10000, 20000, 37500, 37500}}};
+    for (const auto &[draw, milliseconds] : rows)
         for (int attempt = 1; attempt <= 6; ++attempt)
-            EXPECT_EQ(ReconnectBackoff([draw] { return draw; }).delay(attempt).count(),
-                      std::llround(seconds[attempt - 1] * (0.75 + 0.5 * draw) * 1000)) << attempt;
-    }
+            EXPECT_EQ(ReconnectBackoff([draw] { return draw; }).delay(attempt).count(), milliseconds[attempt - 1])
+                << draw << " " << attempt;
     for (int i = 0; i < 1000; ++i)
         ASSERT_LE(std::abs(ReconnectBackoff().delay(5).count() - 30'000), 7'500) << "the shipped source";
 }
