@@ -38,7 +38,10 @@ void HttpSession::start()
 
 void HttpSession::awaitNextRequest()
 {
-    // The wait for a kept-alive connection's next request starts with its first byte.
+    // The wait for a kept-alive connection's next request starts with its first byte, unless
+    // that request came pipelined behind the last one.
+    if (buffer_.size() > 0)
+        return readRequest();
     stream_.expires_after(relay_.limits.keepAliveIdle);
     stream_.async_read_some(buffer_.prepare(1024), [self = shared_from_this()](beast::error_code error, std::size_t size) {
         if (error)

@@ -69,9 +69,9 @@ void WsSession::start(HttpRequest request)
     deflate.server_enable = true;
     deflate.msg_size_threshold = 1024; // the protocol's own short frames gain nothing
     socket_.set_option(deflate);
-    // Far above the protocol's limit, so an over-long message is answered, not fatal; beyond
-    // this the socket is closed rather than buffered for.
-    socket_.read_message_max(4 * messageLimit);
+    // A little above the protocol's limit, so a message just over it is answered, not fatal;
+    // beyond this the socket is closed rather than buffered for.
+    socket_.read_message_max(messageLimit + 64 * 1024);
     socket_.auto_fragment(false);
     // A small kernel buffer makes a slow reader show in our queue, where it is counted.
     beast::get_lowest_layer(socket_).socket().set_option(boost::asio::socket_base::send_buffer_size(128 * 1024));
@@ -108,6 +108,7 @@ void WsSession::readNext()
         }
         std::string text = beast::buffers_to_string(self->incoming_.data());
         self->incoming_.consume(self->incoming_.size());
+        self->incoming_.shrink_to_fit(); // an idle socket keeps no snapshot-sized buffer
         if (!self->socket_.got_binary() || QByteArrayView(text).isValidUtf8())
             self->received(text);
         self->readNext();
