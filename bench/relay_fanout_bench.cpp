@@ -14,9 +14,9 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -55,18 +55,18 @@ struct RelayProcess {
         kill(pid, SIGTERM);
         waitpid(pid, nullptr, 0);
     }
-    // User plus system CPU seconds so far.
+    // CPU seconds so far over all its threads, from the scheduler's nanosecond counts.
     double cpuSeconds() const
     {
-        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-        std::string all((std::istreambuf_iterator<char>(stat)), {});
-        std::istringstream fields(all.substr(all.rfind(')') + 2));
-        std::string skip;
-        for (int i = 0; i < 11; ++i)
-            fields >> skip;
-        double user = 0, system = 0;
-        fields >> user >> system;
-        return (user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+        double nanoseconds = 0;
+        const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+        for (const auto &task : std::filesystem::directory_iterator(tasks)) {
+            std::ifstream schedstat(task.path() / "schedstat");
+            double running = 0;
+            schedstat >> running;
+            nanoseconds += running;
+        }
+        return nanoseconds / 1e9;
     }
     long statusKilobytes(const std::string &key) const
     {

@@ -68,6 +68,7 @@ void WsSession::start(HttpRequest request)
     websocket::permessage_deflate deflate;
     deflate.server_enable = true;
     deflate.msg_size_threshold = 1024; // the protocol's own short frames gain nothing
+    deflate.compLevel = 3;
     socket_.set_option(deflate);
     // A little above the protocol's limit, so a message just over it is answered, not fatal;
     // beyond this the socket is closed rather than buffered for.
