@@ -8,6 +8,8 @@ build_packages=(
     qt6-base-dev qt6-websockets-dev qt6-httpserver-dev libqt6sql6-sqlite
     qcoro-qt6-dev libboost-json1.81-dev libpcre2-dev libicu-dev libsecret-1-dev libwslay-dev
     googletest libbenchmark-dev
+    # orvane-relay: Boost.Beast (header-only) and SQLite for its channel store
+    libboost1.81-dev libsqlite3-dev
 )
 test_packages=(xvfb xauth dbus dbus-x11 gnome-keyring libsecret-tools git)
 

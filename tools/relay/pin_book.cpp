@@ -5,15 +5,29 @@
 #include <QUuid>
 
 #include <algorithm>
+#include <utility>
 
 namespace orvane {
+namespace {
 
-PinBook::PinBook(Limits limits, Clock clock) : limits_(limits), clock_(std::move(clock)) {}
+const QString everyone = QStringLiteral("*");
 
-PinBook::Issued PinBook::issue()
+} // namespace
+
+PinBook::PinBook(Limits limits, Clock clock)
+    : limits_(limits), clock_(std::move(clock)), clientFailures_(limits.maxFailures, limits.failureWindow),
+      relayFailures_(limits.relayFailuresPerWindow, limits.failureWindow),
+      clientIssues_(limits.issuesPerClient, limits.failureWindow)
+{
+}
+
+std::optional<PinBook::Issued> PinBook::issue(const QString &clientKey)
 {
     const QDateTime now = clock_();
     forgetExpired(now);
+    if (clientIssues_.exhausted(clientKey) || pairings_.size() >= limits_.maxPending)
+        return std::nullopt;
+    clientIssues_.spend(clientKey, now);
     QString pin;
     bool taken = true;
     while (taken) {
@@ -28,21 +42,36 @@ PinBook::Issued PinBook::issue()
     return Issued{pin, pairingId, expiresAt};
 }
 
-PinBook::Redemption PinBook::redeem(const QString &typed, const QString &clientAddress)
+PinBook::Redemption PinBook::redeem(const QString &typed, const QString &clientKey)
 {
     const QDateTime now = clock_();
     forgetExpired(now);
-    if (limited(clientAddress))
-        return Redemption{Outcome::rateLimited, {}};
+    if (clientFailures_.exhausted(clientKey) || relayFailures_.exhausted(everyone))
+        return Redemption{Outcome::rateLimited, {}, {}};
     const QString pin = asciiDigits(typed);
     for (auto it = pairings_.begin(); it != pairings_.end(); ++it) {
         if (!it->pin.isEmpty() && it->pin == pin) {
             it->pin.clear();
-            return Redemption{Outcome::accepted, it.key()};
+            return Redemption{Outcome::accepted, it.key(), {}};
         }
     }
-    failures_[clientAddress].append(now);
-    return Redemption{Outcome::unknown, {}};
+    return Redemption{Outcome::unknown, {}, countFailure(clientKey, now)};
+}
+
+std::vector<QString> PinBook::countFailure(const QString &clientKey, const QDateTime &now)
+{
+    clientFailures_.spend(clientKey, now);
+    relayFailures_.spend(everyone, now);
+    std::vector<QString> withdrawn;
+    for (auto it = pairings_.begin(); it != pairings_.end();) {
+        if (!it->pin.isEmpty() && ++it->failuresSeen >= limits_.pairingFailures) {
+            withdrawn.push_back(it.key());
+            it = pairings_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return withdrawn;
 }
 
 void PinBook::complete(const QString &pairingId, Completion completion)
@@ -65,6 +94,12 @@ PinBook::PairingState PinBook::take(const QString &pairingId)
     return state;
 }
 
+std::vector<QString> PinBook::takeAbandonedChannels()
+{
+    forgetExpired(clock_());
+    return std::exchange(abandonedChannels_, {});
+}
+
 QString PinBook::asciiDigits(const QString &typed)
 {
     QString result;
@@ -80,17 +115,18 @@ QString PinBook::asciiDigits(const QString &typed)
 void PinBook::forgetExpired(const QDateTime &now)
 {
     // A completed pairing waits for its glasses as long as its PIN would have lived.
-    pairings_.removeIf([&](const auto &entry) { return entry.value().expiresAt <= now; });
-    const QDateTime windowStart = now.addSecs(-limits_.failureWindow.count());
-    for (auto it = failures_.begin(); it != failures_.end();) {
-        it->removeIf([&](const QDateTime &at) { return at <= windowStart; });
-        it = it->isEmpty() ? failures_.erase(it) : std::next(it);
+    for (auto it = pairings_.begin(); it != pairings_.end();) {
+        if (it->expiresAt > now) {
+            ++it;
+            continue;
+        }
+        if (it->completion)
+            abandonedChannels_.push_back(it->completion->channelId);
+        it = pairings_.erase(it);
     }
-}
-
-bool PinBook::limited(const QString &clientAddress) const
-{
-    return failures_.value(clientAddress).size() >= limits_.maxFailures;
+    clientFailures_.forgetBefore(now);
+    relayFailures_.forgetBefore(now);
+    clientIssues_.forgetBefore(now);
 }
 
 } // namespace orvane

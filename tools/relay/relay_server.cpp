@@ -1,161 +1,169 @@
 #include "relay/relay_server.h"
 
-#include <QHttpServerRequest>
-#include <QHttpServerResponder>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QRegularExpression>
-#include <QTcpServer>
+#include "relay/channel_hub.h"
+#include "relay/channel_store.h"
+#include "relay/connection_gate.h"
+#include "relay/http_session.h"
+#include "relay/relay_context.h"
+#include "relay/relay_endpoints.h"
+#include "relay/relay_log.h"
+#include "relay/routes.h"
+
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <limits>
+#include <thread>
 
 namespace orvane {
 namespace {
 
-using Status = QHttpServerResponder::StatusCode;
+using boost::asio::ip::tcp;
 
-void answer(QHttpServerResponder &responder, const QJsonObject &body, Status status = Status::Ok)
+// Connections the descriptor limit leaves room for, beside the database and the listener.
+int descriptorRoom()
 {
-    responder.write(QJsonDocument(body).toJson(QJsonDocument::Compact),
-                    {{"Content-Type", "application/json"}}, status);
-}
-
-void fail(QHttpServerResponder &responder, Status status, const QString &message)
-{
-    answer(responder, {{"message", message}}, status);
-}
-
-bool isUpgrade(const QHttpServerRequest &request)
-{
-    return request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0;
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
+        limit.rlim_cur > static_cast<rlim_t>(std::numeric_limits<int>::max()))
+        return std::numeric_limits<int>::max();
+    const auto room = limit.rlim_cur > 128 ? limit.rlim_cur - 64 : limit.rlim_cur / 2;
+    return static_cast<int>(room);
 }
 
 } // namespace
 
-RelayServer::RelayServer(const Options &options, QObject *parent)
-    : QAbstractHttpServer(parent), channels_(options.dataDirectory),
-      pins_(options.limits, options.clock), hub_(channels_, options.authenticationTimeout)
-{
-    connect(this, &QAbstractHttpServer::newWebSocketConnection, this, [this] {
-        while (hasPendingWebSocketConnections())
-            hub_.adopt(nextPendingWebSocketConnection());
-    });
-}
+class RelayServer::Running {
+public:
+    explicit Running(const Options &options)
+        : options_(options), channels_(options.dataDirectory.toStdString()), pins_(options.limits, options.clock),
+          hub_(channels_, options.server.subscribersPerChannel),
+          gate_(options.server.connectionsPerClient, std::min(options.server.connectionsTotal, descriptorRoom())),
+          context_{options_.server, options_.trustedProxies, options_.authenticationTimeout, channels_, hub_, routes_},
+          acceptor_(io_), acceptPause_(io_), sweepTimer_(io_)
+    {
+        addRelayEndpoints(routes_, channels_, pins_, hub_);
+    }
+
+    ~Running()
+    {
+        io_.stop();
+        if (thread_.joinable())
+            thread_.join();
+        hub_.shutDown();
+    }
+
+    boost::system::error_code listen(const tcp::endpoint &endpoint)
+    {
+        boost::system::error_code error;
+        acceptor_.open(endpoint.protocol(), error);
+        if (!error)
+            acceptor_.set_option(tcp::acceptor::reuse_address(true), error);
+        if (!error)
+            acceptor_.bind(endpoint, error);
+        if (!error)
+            acceptor_.listen(tcp::socket::max_listen_connections, error);
+        return error;
+    }
+
+    quint16 port() const { return acceptor_.local_endpoint().port(); }
+
+    void run()
+    {
+        acceptNext();
+        sweepLater();
+        thread_ = std::thread([this] {
+            const auto work = boost::asio::make_work_guard(io_);
+            io_.run();
+        });
+    }
+
+private:
+    void acceptNext()
+    {
+        acceptor_.async_accept([this](boost::system::error_code error, tcp::socket socket) {
+            if (error == boost::asio::error::operation_aborted)
+                return;
+            if (error) {
+                // Out of descriptors: the waiting connection stays queued and would wake us at
+                // once, so pause instead of spinning.
+                acceptPause_.expires_after(std::chrono::milliseconds(100));
+                acceptPause_.async_wait([this](boost::system::error_code) { acceptNext(); });
+                return;
+            }
+            boost::system::error_code ignored;
+            const IpAddress peer = plainAddress(socket.remote_endpoint(ignored).address());
+            ConnectionGate::Ticket ticket;
+            if (gate_.admit(clientKey(peer), isTrustedProxy(peer, options_.trustedProxies), ticket))
+                std::make_shared<HttpSession>(std::move(socket), context_, std::move(ticket))->start();
+            acceptNext();
+        });
+    }
+
+    void sweepLater()
+    {
+        sweepTimer_.expires_after(options_.server.sweepInterval);
+        sweepTimer_.async_wait([this](boost::system::error_code error) {
+            if (error)
+                return;
+            sweep();
+            sweepLater();
+        });
+    }
+
+    void sweep()
+    {
+        for (const QString &abandoned : pins_.takeAbandonedChannels()) {
+            const std::string channelId = abandoned.toStdString();
+            channels_.remove(channelId);
+            hub_.end(channelId);
+            relayLog("channel expired " + shortId(channelId) + ": its glasses never collected the pairing");
+        }
+        for (const std::string &present : hub_.channelsWithPublishers())
+            channels_.touch(present);
+        for (const std::string &idle : channels_.expire(options_.server.channelIdleLife)) {
+            hub_.end(idle);
+            relayLog("channel expired " + shortId(idle) + ": no publisher for too long");
+        }
+    }
+
+    Options options_;
+    ChannelStore channels_;
+    PinBook pins_;
+    ChannelHub hub_;
+    ConnectionGate gate_;
+    Routes routes_;
+    RelayContext context_;
+    // Declared after everything its pending handlers use, so those die first.
+    boost::asio::io_context io_;
+    tcp::acceptor acceptor_;
+    boost::asio::steady_timer acceptPause_;
+    boost::asio::steady_timer sweepTimer_;
+    std::thread thread_;
+};
+
+RelayServer::RelayServer(const Options &options) : running_(std::make_unique<Running>(options)) {}
+
+RelayServer::~RelayServer() = default;
 
 std::optional<quint16> RelayServer::listenAt(const QHostAddress &host, quint16 port)
 {
-    auto *server = new QTcpServer(this);
-    if (!server->listen(host, port)) {
-        delete server;
+    boost::system::error_code error;
+    const auto address = boost::asio::ip::make_address(host.toString().toStdString(), error);
+    if (!error)
+        error = running_->listen(tcp::endpoint(address, port));
+    if (error) {
+        listenError_ = error.message();
         return std::nullopt;
     }
-    bind(server);
-    return server->serverPort();
-}
-
-bool RelayServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket)
-{
-    // Qt upgrades only a request that is handled without an answer; the hub checks the path
-    // and the channel itself and closes what does not belong.
-    if (isUpgrade(request))
-        return true;
-
-    static const QRegularExpression pairingPath(QStringLiteral("^/v1/pairings/([^/]+)$"));
-    static const QRegularExpression revokePath(QStringLiteral("^/v1/channels/([^/]+)/revoke$"));
-    const QString path = request.url().path();
-    const auto method = request.method();
-    auto responder = makeResponder(request, socket);
-    using Method = QHttpServerRequest::Method;
-
-    if (method == Method::Post && path == QStringLiteral("/v1/pairings")) {
-        issuePin(responder);
-    } else if (method == Method::Post && path == QStringLiteral("/v1/pairings/complete")) {
-        completePairing(request, responder);
-    } else if (const auto match = pairingPath.match(path); method == Method::Get && match.hasMatch()) {
-        pairingStatus(match.captured(1), responder);
-    } else if (const auto match = revokePath.match(path); method == Method::Post && match.hasMatch()) {
-        revoke(match.captured(1), request, responder);
-    } else {
-        fail(responder, Status::NotFound, QStringLiteral("There is nothing at this address."));
-    }
-    return true;
-}
-
-void RelayServer::missingHandler(const QHttpServerRequest &request, QTcpSocket *socket)
-{
-    auto responder = makeResponder(request, socket);
-    fail(responder, Status::NotFound, QStringLiteral("There is nothing at this address."));
-}
-
-void RelayServer::issuePin(QHttpServerResponder &responder)
-{
-    const PinBook::Issued issued = pins_.issue();
-    answer(responder,
-           {{"pin", issued.pin},
-            {"pairingId", issued.pairingId},
-            {"expiresAt", issued.expiresAt.toString(Qt::ISODateWithMs)}},
-           Status::Created);
-}
-
-void RelayServer::completePairing(const QHttpServerRequest &request, QHttpServerResponder &responder)
-{
-    const QJsonValue pin = QJsonDocument::fromJson(request.body()).object().value(QStringLiteral("pin"));
-    if (!pin.isString()) {
-        fail(responder, Status::BadRequest, QStringLiteral("The request needs a \"pin\" text."));
-        return;
-    }
-    const auto redemption = pins_.redeem(pin.toString(), request.remoteAddress().toString());
-    switch (redemption.outcome) {
-    case PinBook::Outcome::rateLimited:
-        fail(responder, Status::TooManyRequests,
-             QStringLiteral("Too many wrong PINs. Wait a minute and try again."));
-        return;
-    case PinBook::Outcome::unknown:
-        fail(responder, Status::NotFound, QStringLiteral("This PIN is unknown or has expired."));
-        return;
-    case PinBook::Outcome::accepted:
-        break;
-    }
-    const ChannelStore::NewChannel channel = channels_.create();
-    pins_.complete(redemption.pairingId, {channel.channelId, channel.subscriberToken});
-    answer(responder, {{"channelId", channel.channelId}, {"publisherToken", channel.publisherToken}});
-}
-
-void RelayServer::pairingStatus(const QString &pairingId, QHttpServerResponder &responder)
-{
-    const PinBook::PairingState state = pins_.take(pairingId);
-    switch (state.status) {
-    case PinBook::Status::unknown:
-        fail(responder, Status::NotFound, QStringLiteral("This pairing is unknown or has expired."));
-        return;
-    case PinBook::Status::pending:
-        answer(responder, {{"status", "pending"}});
-        return;
-    case PinBook::Status::completed:
-        answer(responder, {{"status", "completed"},
-                           {"channelId", state.completion->channelId},
-                           {"subscriberToken", state.completion->subscriberToken}});
-        return;
-    }
-}
-
-void RelayServer::revoke(const QString &channelId, const QHttpServerRequest &request,
-                         QHttpServerResponder &responder)
-{
-    if (!channels_.exists(channelId)) {
-        fail(responder, Status::NotFound, QStringLiteral("This channel is unknown."));
-        return;
-    }
-    const QByteArray authorization = request.value("authorization");
-    const QByteArray bearer = "Bearer ";
-    const QString token = authorization.startsWith(bearer)
-                              ? QString::fromUtf8(authorization.mid(bearer.size()))
-                              : QString();
-    if (!channels_.authenticate(channelId, ChannelStore::Role::publisher, token)) {
-        fail(responder, Status::Unauthorized, QStringLiteral("The token is not valid for this channel."));
-        return;
-    }
-    channels_.remove(channelId);
-    hub_.revoke(channelId);
-    responder.write(Status::NoContent);
+    const quint16 bound = running_->port();
+    running_->run();
+    return bound;
 }
 
 } // namespace orvane

@@ -1,53 +1,47 @@
 #pragma once
 
-#include "relay/channel_store.h"
+#include "relay/client_address.h"
 #include "relay/pin_book.h"
-#include "relay/socket_hub.h"
+#include "relay/server_limits.h"
 
-#include <QAbstractHttpServer>
 #include <QHostAddress>
 
+#include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace orvane {
 
-// The relay's HTTP routes, and the upgrade of the channel path to a WebSocket:
-//   POST /v1/pairings                  the glasses ask for a PIN
-//   POST /v1/pairings/complete         the companion redeems it for a channel
-//   GET  /v1/pairings/{pairingId}      the glasses collect their subscriber token, once
-//   POST /v1/channels/{id}/revoke      the publisher ends the channel
-//   GET  /v1/channels/{id}/connect     WebSocket (SocketHub)
-class RelayServer : public QAbstractHttpServer {
-    Q_OBJECT
+// orvane-relay: accepts connections on its own I/O thread, admits them through the connection
+// gate, and hands them to HTTP sessions (the endpoints in relay_endpoints.h, and the upgrade of
+// /v1/channels/{id}/connect to a WebSocket). Expired channels are swept once a minute.
+class RelayServer {
 public:
     struct Options {
         QString dataDirectory;
         PinBook::Limits limits;
         PinBook::Clock clock = &QDateTime::currentDateTimeUtc;
         std::chrono::milliseconds authenticationTimeout = std::chrono::seconds(10);
+        ServerLimits server;
+        std::vector<IpAddress> trustedProxies;
     };
 
     // Throws ChannelStoreError when the data directory cannot hold the database.
-    explicit RelayServer(const Options &options, QObject *parent = nullptr);
+    explicit RelayServer(const Options &options);
+    ~RelayServer();
+    RelayServer(const RelayServer &) = delete;
+    RelayServer &operator=(const RelayServer &) = delete;
 
     // The port listened on (the chosen one when `port` is 0), or nothing when the address
-    // cannot be bound.
+    // cannot be bound; listenError() then says why.
     std::optional<quint16> listenAt(const QHostAddress &host, quint16 port);
-
-protected:
-    bool handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) override;
-    void missingHandler(const QHttpServerRequest &request, QTcpSocket *socket) override;
+    const std::string &listenError() const { return listenError_; }
 
 private:
-    void issuePin(QHttpServerResponder &responder);
-    void completePairing(const QHttpServerRequest &request, QHttpServerResponder &responder);
-    void pairingStatus(const QString &pairingId, QHttpServerResponder &responder);
-    void revoke(const QString &channelId, const QHttpServerRequest &request,
-                QHttpServerResponder &responder);
-
-    ChannelStore channels_;
-    PinBook pins_;
-    SocketHub hub_;
+    class Running;
+    std::unique_ptr<Running> running_;
+    std::string listenError_;
 };
 
 } // namespace orvane

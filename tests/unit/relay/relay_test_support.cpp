@@ -28,7 +28,7 @@ static QJsonObject json(const QByteArray &bytes)
 }
 
 LocalRelay::LocalRelay(PinBook::Limits limits, PinBook::Clock clock, std::chrono::milliseconds authenticationTimeout)
-    : options_{data_.path(), limits, std::move(clock), authenticationTimeout}
+    : options_{data_.path(), limits, std::move(clock), authenticationTimeout, {}, {}}
 {
     start();
 }
