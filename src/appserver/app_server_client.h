@@ -1,6 +1,7 @@
 #pragma once
 #include "appserver/app_server_transport.h"
 #include "appserver/connection_mode.h"
+#include "appserver/daemon_socket.h"
 
 #include <QCoroTask>
 #include <QStringList>
@@ -26,6 +27,8 @@ struct AppServerClientOptions {
     std::vector<std::string> fixedCandidates{"/Applications/ChatGPT.app/Contents/Resources/codex",
                                              "/opt/homebrew/bin/codex", "/usr/local/bin/codex"};
     std::function<std::unique_ptr<MessageFraming>(ConnectionMode)> framing = makeFraming;
+    // Asked before the daemon probe; the probe command runs only on a yes.
+    std::function<bool()> daemonMayRun = DaemonSocket::mayRun;
 };
 
 // The companion's one link to Codex: finds `codex`, starts its App Server, shakes hands and
