@@ -149,6 +149,7 @@ QCoro::Task<boost::json::object> AppServerClient::startAndShakeHands(std::string
         m_transport->notify("initialized");
         if (!result.is_object())
             throw AppServerError::invalidResponse();
+        ++m_connectionCount;
         co_return std::move(result.as_object());
     } catch (...) {
         failure = std::current_exception();

@@ -52,6 +52,9 @@ public:
     // already under way instead.
     QCoro::Task<boost::json::object> reconnect();
     bool isRunning() const { return m_transport->isRunning(); }
+    // How many App Servers this client has shaken hands with: what one showed, another (the
+    // daemon after a dedicated child) may show differently.
+    std::uint64_t connectionCount() const { return m_connectionCount; }
     bool onDedicatedChild() const;
 
     // Runs the daemon probe with the `codex` in use. One probe at a time: a caller arriving
@@ -99,6 +102,7 @@ private:
     std::optional<std::string> m_codexPath;
     std::optional<std::string> m_codexVersion;
     std::string m_connectionMode = connectionModeLabel(ConnectionMode::dedicatedStdio);
+    std::uint64_t m_connectionCount = 0;
     bool m_connecting = false;
     std::int64_t m_connectWaiters = 0;
     PendingRequests m_connectWaitList;

@@ -4,6 +4,7 @@
 #include "companion/desktop_notifier.h"
 #include "companion/login_item.h"
 #include "companion/refresh_trigger.h"
+#include "companion/thread_cache.h"
 #include "model/records.h"
 #include "relay/keychain_store.h"
 #include "relay/relay_publisher.h"
@@ -187,6 +188,8 @@ private:
     std::string authenticationMode_ = "unknown";
     DesktopNotifier notifier_;
     RefreshTrigger trigger_;
+    // Shared with the worker, which may still use it after the model is gone.
+    std::shared_ptr<ThreadCache> threadCache_ = std::make_shared<ThreadCache>();
     AliveToken alive_ = std::make_shared<bool>(true);
 };
 
