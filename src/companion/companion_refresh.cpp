@@ -92,6 +92,7 @@ QCoro::Task<void> CompanionModel::refresh()
     // One read at a time, only of threads that can have changed; a thread that cannot be read
     // in full shows what the list said.
     std::vector<ThreadCache::Listed> threads;
+    std::size_t readInFull = 0;
     const auto count = std::min<std::size_t>(listed.size(), static_cast<std::size_t>(threadLimit));
     for (std::size_t index = 0; index < count; ++index) {
         auto &entry = listed[index].as_object();
@@ -105,6 +106,7 @@ QCoro::Task<void> CompanionModel::refresh()
             try {
                 thread.raw = co_await appServer_->readThread(thread.id);
                 thread.source = ThreadCache::Source::readInFull;
+                ++readInFull;
             } catch (const std::exception &) {
             }
             if (!*alive)
@@ -152,8 +154,11 @@ QCoro::Task<void> CompanionModel::refresh()
     setLastSync(std::chrono::system_clock::now());
     setLastError(std::nullopt);
     publishSnapshot();
-    // A refresh parses and frees megabytes; the pages go back to the system, not to the next one.
-    ::malloc_trim(0);
+    // A refresh that read many threads parsed and freed megabytes: the pages go back to the
+    // system. Not after every refresh, since giving pages back and faulting them in again costs
+    // more than the one thread an idle refresh reads.
+    if (readInFull > 1)
+        ::malloc_trim(0);
 }
 
 // Earlier threads, usage and sync time stay; paired glasses still learn Codex is unreachable.
