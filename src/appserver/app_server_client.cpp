@@ -121,7 +121,7 @@ QCoro::Task<bool> AppServerClient::probeDaemon()
     const AliveToken alive = m_alive;
     const QStringList daemonProbe{QStringLiteral("app-server"), QStringLiteral("daemon"), QStringLiteral("version")};
     bool available = false;
-    if (const auto path = m_codexPath)
+    if (const auto path = m_codexPath; path && m_options.daemonMayRun())
         available = (co_await run(*path, daemonProbe, m_options.commandLimit)).has_value();
     if (!*alive)
         co_return false;
@@ -150,6 +150,7 @@ QCoro::Task<boost::json::object> AppServerClient::startAndShakeHands(std::string
         m_transport->notify("initialized");
         if (!result.is_object())
             throw AppServerError::invalidResponse();
+        ++m_connectionCount;
         co_return std::move(result.as_object());
     } catch (...) {
         failure = std::current_exception();

@@ -1,6 +1,7 @@
 #pragma once
 #include "appserver/app_server_transport.h"
 #include "appserver/connection_mode.h"
+#include "appserver/daemon_socket.h"
 
 #include <QCoroTask>
 #include <QStringList>
@@ -26,6 +27,8 @@ struct AppServerClientOptions {
     std::vector<std::string> fixedCandidates{"/Applications/ChatGPT.app/Contents/Resources/codex",
                                              "/opt/homebrew/bin/codex", "/usr/local/bin/codex"};
     std::function<std::unique_ptr<MessageFraming>(ConnectionMode)> framing = makeFraming;
+    // Asked before the daemon probe; the probe command runs only on a yes.
+    std::function<bool()> daemonMayRun = DaemonSocket::mayRun;
 };
 
 // The companion's one link to Codex: finds `codex`, starts its App Server, shakes hands and
@@ -49,6 +52,9 @@ public:
     // already under way instead.
     QCoro::Task<boost::json::object> reconnect();
     bool isRunning() const { return m_transport->isRunning(); }
+    // How many App Servers this client has shaken hands with: what one showed, another (the
+    // daemon after a dedicated child) may show differently.
+    std::uint64_t connectionCount() const { return m_connectionCount; }
     bool onDedicatedChild() const;
 
     // Runs the daemon probe with the `codex` in use. One probe at a time: a caller arriving
@@ -96,6 +102,7 @@ private:
     std::optional<std::string> m_codexPath;
     std::optional<std::string> m_codexVersion;
     std::string m_connectionMode = connectionModeLabel(ConnectionMode::dedicatedStdio);
+    std::uint64_t m_connectionCount = 0;
     bool m_connecting = false;
     std::int64_t m_connectWaiters = 0;
     PendingRequests m_connectWaitList;

@@ -5,6 +5,7 @@
 #include "companion/login_item.h"
 #include "companion/redaction_tally.h"
 #include "companion/refresh_trigger.h"
+#include "companion/thread_cache.h"
 #include "model/records.h"
 #include "relay/keychain_store.h"
 #include "relay/relay_publisher.h"
@@ -196,6 +197,8 @@ private:
     std::string authenticationMode_ = "unknown";
     DesktopNotifier notifier_;
     RefreshTrigger trigger_;
+    // Shared with the worker, which may still use it after the model is gone.
+    std::shared_ptr<ThreadCache> threadCache_ = std::make_shared<ThreadCache>();
     AliveToken alive_ = std::make_shared<bool>(true);
 };
 

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 
+#include <malloc.h>
+
 namespace orvane {
 namespace {
 
@@ -77,32 +79,47 @@ QCoro::Task<void> CompanionModel::refresh()
     if (!*alive)
         co_return;
 
-    ThreadBatch::Input input;
-    input.choice = ThreadBatch::modelChoice(co_await std::move(config));
+    // Taken before the reads, which it decides on. Assigned, not initialized: GCC 12 frees an
+    // aggregate built around a co_await twice.
+    ThreadCache::Context context;
+    context.choice = ThreadBatch::modelChoice(co_await std::move(config));
     if (!*alive)
         co_return;
+    context.settings = settings_;
+    context.connection = appServer_->connectionCount();
+    const auto currentId = currentThread_ ? std::optional<std::string>(currentThread_->id) : std::nullopt;
 
-    // One read at a time; a thread that cannot be read in full shows what the list said.
+    // One read at a time, only of threads that can have changed; a thread that cannot be read
+    // in full shows what the list said.
+    std::vector<ThreadCache::Listed> threads;
+    std::size_t readInFull = 0;
     const auto count = std::min<std::size_t>(listed.size(), static_cast<std::size_t>(threadLimit));
     for (std::size_t index = 0; index < count; ++index) {
         auto &entry = listed[index].as_object();
         const auto *id = entry.if_contains("id");
         if (!id || !id->is_string())
             continue;
-        std::optional<boost::json::object> full;
-        try {
-            full = co_await appServer_->readThread(std::string(id->as_string()));
-        } catch (const std::exception &) {
+        ThreadCache::Listed thread{std::string(id->as_string()), ThreadCache::listKey(entry), {},
+                                   ThreadCache::Source::cached};
+        if (threadCache_->mustRead(entry, currentId, context)) {
+            thread.source = ThreadCache::Source::listEntry;
+            try {
+                thread.raw = co_await appServer_->readThread(thread.id);
+                thread.source = ThreadCache::Source::readInFull;
+                ++readInFull;
+            } catch (const std::exception &) {
+            }
+            if (!*alive)
+                co_return;
         }
-        if (!*alive)
-            co_return;
-        input.threads.push_back(full ? std::move(*full) : std::move(entry));
+        if (thread.source != ThreadCache::Source::readInFull)
+            thread.raw = std::move(entry);
+        threads.push_back(std::move(thread));
     }
     // Reads the move cut short fell back on list entries, which know nothing of running turns.
     if (moves != daemonMoves_)
         co_return;
-    input.settings = settings_;
-    auto results = co_await ThreadBatch::normalizeOnWorker(std::move(input));
+    auto results = co_await updateOnWorker(threadCache_, std::move(threads), context);
     if (!*alive)
         co_return;
 
@@ -140,6 +157,11 @@ QCoro::Task<void> CompanionModel::refresh()
     setLastSync(std::chrono::system_clock::now());
     setLastError(std::nullopt);
     publishSnapshot();
+    // A refresh that read many threads parsed and freed megabytes: the pages go back to the
+    // system. Not after every refresh, since giving pages back and faulting them in again costs
+    // more than the one thread an idle refresh reads.
+    if (readInFull > 1)
+        ::malloc_trim(0);
 }
 
 // Earlier threads, usage and sync time stay; paired glasses still learn Codex is unreachable.

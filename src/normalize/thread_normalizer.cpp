@@ -209,4 +209,13 @@ std::optional<NormalizedThreadResult> thread(const boost::json::value &raw,
     return thread(*object, settings, model, effort, now, gitSummary);
 }
 
+namespace ThreadRules {
+
+const boost::json::object *latestTurn(const boost::json::object &rawThread)
+{
+    return CodexNormalizer::latestTurn(rawThread);
+}
+
+} // namespace ThreadRules
+
 } // namespace orvane::CodexNormalizer

@@ -17,6 +17,9 @@
 // `thread` so they can be checked one at a time.
 namespace orvane::CodexNormalizer::ThreadRules {
 
+// The turn with the greatest "startedAt" (missing counts as 0); the first of equals wins.
+const boost::json::object *latestTurn(const boost::json::object &rawThread);
+
 // `turn` is the latest turn, null when the thread has none.
 ThreadState deriveState(const boost::json::object &rawThread, const boost::json::object *turn);
 

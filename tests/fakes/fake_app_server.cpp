@@ -181,6 +181,8 @@ void play(const json::object &reply, const json::value &id)
     }
     if (websocket)
         bytes = framed(bytes, reply);
+    if (scenario.contains("countBytes"))
+        log({{"event", "out"}, {"bytes", bytes.size()}});
     // Several writes with pauses between them, so the reader sees the pieces apart.
     const auto pieces = std::max<std::int64_t>(1, integer(reply, "chunks", 1));
     const auto size = bytes.size() / static_cast<std::size_t>(pieces);
@@ -235,8 +237,32 @@ void becomeLauncher()
     std::_Exit(WIFEXITED(status) ? WEXITSTATUS(status) : 1);
 }
 
-int serve(int argc, char **argv, const json::object &session, bool proxy)
+std::int64_t realtimeMs()
 {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+// One more agent message in the thread's latest turn, a later "updatedAt" in its read and list
+// replies, and the notification the App Server would send.
+void changeThread(json::object &session, const std::string &id)
+{
+    auto &methods = session["methods"].as_object();
+    auto &thread = methods["thread/read#" + id].as_object()["result"].as_object()["thread"].as_object();
+    const auto updatedAt = thread["updatedAt"].to_number<std::int64_t>() + 1;
+    thread["updatedAt"] = updatedAt;
+    auto &items = thread["turns"].as_array().back().as_object()["items"].as_array();
+    items.push_back(json::object{{"type", "agentMessage"}, {"id", id + "-change-" + std::to_string(updatedAt)},
+                                 {"text", "Change " + std::to_string(updatedAt) + " made."}});
+    for (auto &entry : methods["thread/list"].as_object()["result"].as_object()["data"].as_array())
+        if (entry.as_object()["id"] == json::value(id))
+            entry.as_object()["updatedAt"] = updatedAt;
+    writeAll(line(json::object{{"method", "item/completed"}, {"params", {{"threadId", id}}}}));
+    log({{"event", "changed"}, {"atMs", realtimeMs()}, {"updatedAt", updatedAt}});
+}
+
+int serve(int argc, char **argv, const json::object &scripted, bool proxy)
+{
+    json::object session = scripted;
     if (session.contains("launcher"))
         becomeLauncher();
     if (session.contains("ignoreTerminate"))
@@ -249,6 +275,15 @@ int serve(int argc, char **argv, const json::object &session, bool proxy)
         opening = messages(session, "onStart");
     } else {
         writeAll(messages(session, "onStart"));
+    }
+
+    QTimer changes;
+    if (const auto *changing = session.if_contains("changing"); changing && changing->is_object()) {
+        const std::string id(changing->as_object().at("thread").as_string());
+        QObject::connect(&changes, &QTimer::timeout, [&session, id] { changeThread(session, id); });
+        changes.setInterval(static_cast<int>(integer(changing->as_object(), "everyMs", 4000)));
+        QTimer::singleShot(static_cast<int>(integer(changing->as_object(), "startMs", 0)), &changes,
+                           qOverload<>(&QTimer::start));
     }
 
     QSocketNotifier notifier(STDIN_FILENO, QSocketNotifier::Read);

@@ -1,6 +1,8 @@
 #pragma once
 // A temporary home for one fake `codex`: writes its scenario, points ORVANE_CODEX and
-// ORVANE_FAKE_SCENARIO at it, and reads back what it logged.
+// ORVANE_FAKE_SCENARIO at it, and reads back what it logged. CODEX_HOME points into it too,
+// holding the daemon's control socket, so the daemon probe runs and the scenario answers it.
+#include <QDir>
 #include <QFile>
 #include <QSaveFile>
 #include <QTemporaryDir>
@@ -9,6 +11,10 @@
 
 #include <string>
 #include <vector>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace orvane::test {
 
@@ -19,12 +25,30 @@ public:
         replace(std::move(scenario));
         qputenv("ORVANE_FAKE_SCENARIO", scenarioPath().toUtf8());
         qputenv("ORVANE_CODEX", executable());
+        qputenv("CODEX_HOME", m_dir.filePath("codex-home").toUtf8());
+        placeDaemonSocket();
     }
     ~FakeCodex()
     {
         qunsetenv("ORVANE_FAKE_SCENARIO");
         qunsetenv("ORVANE_CODEX");
+        qunsetenv("CODEX_HOME");
     }
+
+    // The socket file stays after its descriptor is closed, as a killed daemon's does.
+    void placeDaemonSocket()
+    {
+        const QString folder = m_dir.filePath("codex-home/app-server-control");
+        QDir().mkpath(folder);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray path = (folder + "/app-server-control.sock").toUtf8();
+        qstrncpy(address.sun_path, path.constData(), sizeof address.sun_path);
+        const int descriptor = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        ::bind(descriptor, reinterpret_cast<const sockaddr *>(&address), sizeof address);
+        ::close(descriptor);
+    }
+    void removeDaemonSocket() { QFile::remove(m_dir.filePath("codex-home/app-server-control/app-server-control.sock")); }
 
     // Every launch reads the scenario anew; the file is swapped whole, so a launch under way
     // reads the old one or the new one, never half of each.

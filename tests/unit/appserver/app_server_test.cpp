@@ -346,6 +346,15 @@ TEST(Client, ConnectsThroughTheProxyWhenADaemonRunsAndOtherwiseThroughOneDedicat
         if (text.find("hang") != std::string::npos)
             expectAllEnd(fake, {"launcher", "hanging"}, 10s);
     }
+
+    // No daemon socket, no daemon: Codex is not started to ask.
+    FakeCodex fake(json::parse(R"({"daemon":{"exitCode":0},"proxy":{},"stdio":{"methods":{"initialize":{"result":{}}}}})").as_object());
+    fake.removeDaemonSocket();
+    AppServerClient client(fastOptions(5s));
+    awaitTask(client.connect());
+    EXPECT_EQ(client.connectionMode(), dedicated);
+    EXPECT_FALSE(awaitTask(client.probeDaemon()));
+    EXPECT_EQ(fake.launches(), (std::vector<std::string>{"--version", stdioChild}));
 }
 
 TEST(Client, MalformedResultsAreUnsupportedAndOptionalReadsYieldNothingOnFailure)

@@ -137,7 +137,7 @@ TEST(ThreadOrdering, ActiveFirstThenNewestWithTiesInListOrder)
     EXPECT_EQ(order, "queued approval unknown tie-a tie-b tie-c ");
 }
 
-TEST(ThreadBatch, ReadsTheModelChoiceAndSummarizesEachWorkspaceOnce)
+TEST(ThreadBatch, ReadsTheModelChoice)
 {
     using Choice = std::pair<std::optional<std::string>, std::optional<std::string>>;
     for (const auto &[result, expected] : std::vector<std::pair<const char *, Choice>>{
@@ -147,21 +147,6 @@ TEST(ThreadBatch, ReadsTheModelChoiceAndSummarizesEachWorkspaceOnce)
         const auto choice = ThreadBatch::modelChoice(json::parse(result).as_object());
         EXPECT_EQ(Choice(choice.model, choice.effort), expected) << result;
     }
-
-    const auto thread = [](std::string id, std::string cwd) {
-        return json::object{{"id", id}, {"updatedAt", 1796597000}, {"cwd", cwd}, {"status", {{"type", "idle"}}}, {"turns", json::array()}};
-    };
-    ThreadBatch::Input input{.threads = {thread("b", "/w/one"), json::object{{"updatedAt", 1}}, thread("a", "/w/two"), thread("c", "/w/one")}};
-    std::vector<std::string> inspected;
-    const auto results = ThreadBatch::normalize(input, [&](const std::string &path) {
-        inspected.push_back(path);
-        return std::optional<GitView>(GitView{.branch = path});
-    });
-    ASSERT_EQ(results.size(), 3u);
-    EXPECT_EQ(results[0].view.id + results[1].view.id + results[2].view.id, "bac");
-    EXPECT_EQ(results[1].view.git->branch, "/w/two");
-    EXPECT_EQ(results[2].view.git->branch, "/w/one");
-    EXPECT_EQ(inspected, (std::vector<std::string>{"/w/one", "/w/two"}));
 }
 
 } // namespace
