@@ -14,9 +14,12 @@ QCoro::Task<InstanceReply> perform(CompanionModel &model, InstanceRequest reques
         const QString message = model.pairingMessage();
         co_return InstanceReply{message == QString::fromUtf8(PairingInput::pairedMessage), message.toStdString()};
     }
-    case InstanceRequest::Kind::unpair:
+    case InstanceRequest::Kind::unpair: {
         co_await model.unpair();
-        co_return InstanceReply{true, model.pairingMessage().toStdString()};
+        const QString message = model.pairingMessage();
+        // Local data is gone either way; a revoke that failed is still a failure to report.
+        co_return InstanceReply{message != QString::fromUtf8(PairingInput::relayUnreachableMessage), message.toStdString()};
+    }
     case InstanceRequest::Kind::status:
         co_return InstanceReply{true, model.debugReport()};
     case InstanceRequest::Kind::show:

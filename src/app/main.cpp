@@ -5,6 +5,7 @@
 #include "app/instance_lock.h"
 #include "app/help_text.h"
 #include "companion/companion_version.h"
+#include "companion/relay_base_url.h"
 
 #include <QCoreApplication>
 
@@ -32,6 +33,11 @@ int main(int argc, char **argv)
     if (commandLine.has("--version")) {
         std::cout << "orvane " << companionVersion << '\n';
         return 0;
+    }
+
+    if (const auto refusal = RelayBaseUrl::environmentRefusal()) {
+        std::cerr << *refusal << '\n';
+        return 1;
     }
 
     // No window exists yet, so every remaining mode runs without a display.

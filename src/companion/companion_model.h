@@ -1,6 +1,7 @@
 #pragma once
 
 #include "appserver/app_server_client.h"
+#include "companion/command_replay_guard.h"
 #include "companion/desktop_notifier.h"
 #include "companion/login_item.h"
 #include "companion/refresh_trigger.h"
@@ -80,6 +81,9 @@ public:
 
     // Hands stored credentials to the relay and starts polling; later calls do nothing.
     void start();
+    // Stops polling and closes the relay socket with a close frame (waiting briefly for the
+    // relay's answer); the App Server children end with the model.
+    QCoro::Task<void> shutDown();
     // One refresh cycle; never throws, every failure ends in the model's state.
     QCoro::Task<void> refresh();
 
@@ -135,6 +139,7 @@ private:
     void refreshFailed(const std::string &reason);
     void publishSnapshot();
     QCoro::Task<void> handleCommand(boost::json::object command);
+    QCoro::Task<void> answerSnapshotRequest();
     void sendCommandResult(std::string_view commandId, std::string_view status, std::string_view message);
     void persistSettings();
     void applyLoginPreference();
@@ -187,6 +192,8 @@ private:
     std::string authenticationMode_ = "unknown";
     DesktopNotifier notifier_;
     RefreshTrigger trigger_;
+    CommandReplayGuard seenCommands_;
+    RefreshTrigger snapshotAnswers_;
     AliveToken alive_ = std::make_shared<bool>(true);
 };
 

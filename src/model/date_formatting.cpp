@@ -22,6 +22,8 @@ std::optional<int> digits(std::string_view text, std::size_t position, std::size
     return value;
 }
 
+constexpr int earliestYear = 1970;
+
 bool hasAt(std::string_view text, std::size_t position, char expected)
 {
     return position < text.size() && text[position] == expected;
@@ -57,7 +59,7 @@ std::optional<Clock::time_point> parseIso(std::string_view text, bool requireNoF
         return std::nullopt;
     const year_month_day date{std::chrono::year{*year}, std::chrono::month(unsigned(*month)),
                               std::chrono::day(unsigned(*day))};
-    if (!date.ok() || *hour > 23 || *minute > 59 || *second > 60)
+    if (!date.ok() || *year < earliestYear || *hour > 23 || *minute > 59 || *second > 60)
         return std::nullopt;
 
     std::size_t position = 19;
@@ -95,8 +97,12 @@ std::optional<Clock::time_point> parseIso(std::string_view text, bool requireNoF
     if (position != text.size())
         return std::nullopt;
 
-    const auto local = sys_days(date) + hours(*hour) + minutes(*minute) + seconds(*second) + fraction;
-    return time_point_cast<Clock::duration>(local - offset);
+    // Whole seconds cannot overflow for any four-digit year; the clock's nanoseconds end in
+    // 2262, and a moment past that is refused rather than wrapped.
+    const sys_seconds whole = sys_days(date) + hours(*hour) + minutes(*minute) + seconds(*second) - offset;
+    if (whole.time_since_epoch() >= duration_cast<seconds>(Clock::duration::max()) - seconds(1))
+        return std::nullopt;
+    return time_point_cast<Clock::duration>(whole) + duration_cast<Clock::duration>(fraction);
 }
 
 } // namespace orvane::DateFormatting

@@ -68,7 +68,7 @@ TEST(HeadlessInstance, PrintsChangesAndAnswersLaterStartsAndRequests)
         {{"--headless", "--unknown"}, 1, "", "Orvane is already running.\n"},
         {{}, 0, "", ""}, // asks the running one to show its window
         {{"--pair", "12345"}, 1, "", "Enter the six digits shown on the glasses.\n"},
-        {{"--unpair"}, 0, "Pairing removed and relay data deleted.\n", ""},
+        {{"--unpair"}, 0, "Nothing was paired; nothing to remove.\n", ""},
         {{"--version", "--headless"}, 0, "orvane 0.1.0\n", ""},
     };
     for (const Row &row : rows) {
