@@ -22,8 +22,6 @@ std::optional<int> digits(std::string_view text, std::size_t position, std::size
     return value;
 }
 
-constexpr int earliestYear = 1970;
-
 bool hasAt(std::string_view text, std::size_t position, char expected)
 {
     return position < text.size() && text[position] == expected;
@@ -59,7 +57,7 @@ std::optional<Clock::time_point> parseIso(std::string_view text, bool requireNoF
         return std::nullopt;
     const year_month_day date{std::chrono::year{*year}, std::chrono::month(unsigned(*month)),
                               std::chrono::day(unsigned(*day))};
-    if (!date.ok() || *year < earliestYear || *hour > 23 || *minute > 59 || *second > 60)
+    if (!date.ok() || *hour > 23 || *minute > 59 || *second > 60)
         return std::nullopt;
 
     std::size_t position = 19;
@@ -98,9 +96,11 @@ std::optional<Clock::time_point> parseIso(std::string_view text, bool requireNoF
         return std::nullopt;
 
     // Whole seconds cannot overflow for any four-digit year; the clock's nanoseconds end in
-    // 2262, and a moment past that is refused rather than wrapped.
+    // 2262, and a moment past that is refused rather than wrapped. So is one before 1970 (in
+    // UTC: an offset can carry a 1970 date back into 1969).
     const sys_seconds whole = sys_days(date) + hours(*hour) + minutes(*minute) + seconds(*second) - offset;
-    if (whole.time_since_epoch() >= duration_cast<seconds>(Clock::duration::max()) - seconds(1))
+    if (whole.time_since_epoch() < seconds(0)
+        || whole.time_since_epoch() >= duration_cast<seconds>(Clock::duration::max()) - seconds(1))
         return std::nullopt;
     return time_point_cast<Clock::duration>(whole) + duration_cast<Clock::duration>(fraction);
 }
