@@ -3,8 +3,11 @@ RELEASE_DIR := build/release
 TEST_DIR    := build/sanitize
 CODEX_DIR   := build/codex
 WS_DIR      := build/ws
+FUZZ_DIR    := build/fuzz
+# How long each fuzz target runs.
+FUZZ_SECONDS ?= 60
 
-.PHONY: run test build bench
+.PHONY: run test build bench fuzz
 
 run: build
 	scripts/run.sh $(RELEASE_DIR)
@@ -32,3 +35,12 @@ bench: build
 	for benchmark in $$benchmarks; do \
 		$$benchmark --benchmark_repetitions=5 --benchmark_report_aggregates_only=true || exit 1; \
 	done
+
+# The libFuzzer targets, built with clang (every library instrumented), each run for FUZZ_SECONDS.
+# Release: clang 14 cannot write debug information for some of our coroutines.
+fuzz:
+	scripts/install-deps.sh --fuzz
+	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Release \
+	      -DORVANE_FUZZ=ON -DORVANE_BUILD_TESTS=OFF -DORVANE_BUILD_BENCHMARKS=OFF
+	cmake --build $(FUZZ_DIR) --target orvane_fuzz_targets
+	scripts/run-fuzzers.sh $(FUZZ_DIR) $(FUZZ_SECONDS)

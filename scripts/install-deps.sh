@@ -12,10 +12,15 @@ build_packages=(
     libboost1.81-dev libsqlite3-dev
 )
 test_packages=(xvfb xauth dbus dbus-x11 gnome-keyring libsecret-tools git)
+# libFuzzer and its sanitizer runtimes come with Debian's clang; it builds against g++'s libstdc++.
+fuzz_packages=(clang libclang-rt-14-dev)
 
 wanted=("${build_packages[@]}")
 if [[ "${1:-}" == "--test" ]]; then
     wanted+=("${test_packages[@]}")
+fi
+if [[ "${1:-}" == "--fuzz" ]]; then
+    wanted+=("${fuzz_packages[@]}")
 fi
 # npm comes with the machine's Node.js when there is one; Debian's otherwise.
 if ! command -v npm >/dev/null 2>&1; then

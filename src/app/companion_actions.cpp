@@ -55,9 +55,12 @@ QCoro::Task<InstanceReply> perform(CompanionModel &model, InstanceRequest reques
             text += "\nThrough the running companion (" + pidText(runner) + "), with its relay at " + relayText(model) + ".";
         co_return InstanceReply{message == QString::fromUtf8(PairingInput::pairedMessage), text};
     }
-    case InstanceRequest::Kind::unpair:
+    case InstanceRequest::Kind::unpair: {
         co_await model.unpair();
-        co_return InstanceReply{true, model.pairingMessage().toStdString()};
+        const QString message = model.pairingMessage();
+        // Local data is gone either way; a revoke that failed is still a failure to report.
+        co_return InstanceReply{message != QString::fromUtf8(PairingInput::relayUnreachableMessage), message.toStdString()};
+    }
     case InstanceRequest::Kind::status:
         co_return InstanceReply{true, presenceLine(model, runner) + "\n" + model.debugReport()};
     case InstanceRequest::Kind::show:

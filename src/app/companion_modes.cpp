@@ -5,7 +5,9 @@
 #include "app/instance_client.h"
 #include "app/instance_lock.h"
 #include "app/instance_server.h"
+#include "app/quit_signals.h"
 #include "companion/companion_model.h"
+#include "normalize/terminal_text.h"
 #include "relay/credential_store_choice.h"
 
 #include <QCoreApplication>
@@ -40,7 +42,7 @@ int print(const InstanceReply &reply)
 {
     std::ostream &out = reply.succeeded ? std::cout : std::cerr;
     if (!reply.text.empty())
-        out << reply.text << '\n';
+        out << TerminalText::block(reply.text) << '\n';
     out.flush();
     return reply.succeeded ? 0 : 1;
 }
@@ -58,6 +60,7 @@ int serve(const InstanceLock &)
         std::cerr << "Unable to listen on " << InstanceServer::socketPath().toStdString() << ".\n";
         return 1;
     }
+    QuitSignals quitSignals([&model] { QCoro::connect(model.shutDown(), &model, [] { QCoreApplication::quit(); }); });
     model.start();
     return QCoreApplication::exec();
 }

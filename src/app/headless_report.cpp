@@ -2,6 +2,7 @@
 
 #include "app/headless_lines.h"
 #include "companion/companion_model.h"
+#include "normalize/terminal_text.h"
 
 #include <QTime>
 
@@ -114,7 +115,8 @@ void HeadlessReport::report()
 
 void HeadlessReport::print(const std::string &line)
 {
-    out_ << QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString() << ' ' << line << std::endl;
+    out_ << QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString() << ' ' << TerminalText::line(line)
+         << std::endl;
 }
 
 } // namespace orvane

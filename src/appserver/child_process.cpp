@@ -5,6 +5,7 @@
 #include <utility>
 
 #include <csignal>
+#include <sys/prctl.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -12,7 +13,14 @@ namespace orvane {
 
 void leadOwnProcessGroup(QProcess &process)
 {
-    process.setChildProcessModifier([] { ::setpgid(0, 0); });
+    const pid_t parent = ::getpid();
+    process.setChildProcessModifier([parent] {
+        ::setpgid(0, 0);
+        // Killed with the companion, however it ends; a companion already gone cannot signal.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(127);
+    });
 }
 
 void signalProcessGroup(qint64 pid, int signal)

@@ -8,13 +8,14 @@ namespace orvane {
 QCoro::Task<void> CompanionModel::handleCommand(boost::json::object object)
 {
     const AliveToken alive = alive_;
-    const auto command = RelayCommands::accept(object, DateFormatting::Clock::now());
-    if (!command)
+    const auto now = DateFormatting::Clock::now();
+    const auto command = RelayCommands::accept(object, now);
+    if (!command || !seenCommands_.admit(command->commandId, command->expiresAt, now))
         co_return;
     switch (command->kind) {
     case RelayCommand::Kind::requestSnapshot:
-        // The snapshot is the answer.
-        publishSnapshot();
+        // The snapshot is the answer; a flood of requests is answered a few times a second.
+        snapshotAnswers_.request();
         Q_EMIT commandHandled("request_snapshot", {}, {}, {});
         co_return;
     case RelayCommand::Kind::markNotificationSeen:
@@ -46,7 +47,15 @@ QCoro::Task<void> CompanionModel::handleCommand(boost::json::object object)
         co_return;
     }
     answer(RelayCommands::statusSucceeded, RelayCommands::stopRequestedMessage);
-    co_await refresh();
+    // Coalesced with the refreshes Codex's own messages start, so a flood of stops cannot
+    // start a refresh (and its git runs) each.
+    trigger_.request();
+}
+
+QCoro::Task<void> CompanionModel::answerSnapshotRequest()
+{
+    publishSnapshot();
+    co_return;
 }
 
 } // namespace orvane

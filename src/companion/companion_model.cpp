@@ -2,6 +2,7 @@
 
 #include "companion/debug_report.h"
 #include "companion/relay_base_url.h"
+#include "companion/relay_command.h"
 #include "companion/settings_store.h"
 
 #include <QCoroTask>
@@ -13,7 +14,8 @@ CompanionModel::CompanionModel(CompanionModelOptions options, QObject *parent)
       options_(std::move(options)),
       appServer_(std::make_unique<AppServerClient>(options_.appServer)),
       relay_(std::make_unique<RelayPublisher>(RelayBaseUrl::fromEnvironment(), options_.relayTiming)),
-      trigger_([this] { return refresh(); }, options_.notificationRefreshSpacing)
+      trigger_([this] { return refresh(); }, options_.notificationRefreshSpacing),
+      snapshotAnswers_([this] { return answerSnapshotRequest(); }, RelayCommands::snapshotAnswerSpacing)
 {
     // Missing or undecodable choices mean the defaults, silently and without writing them back.
     if (auto stored = SettingsStore::load())

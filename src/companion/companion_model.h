@@ -1,6 +1,7 @@
 #pragma once
 
 #include "appserver/app_server_client.h"
+#include "companion/command_replay_guard.h"
 #include "companion/desktop_notifier.h"
 #include "companion/login_item.h"
 #include "companion/redaction_tally.h"
@@ -82,6 +83,9 @@ public:
 
     // Hands stored credentials to the relay and starts polling; later calls do nothing.
     void start();
+    // Stops polling and closes the relay socket with a close frame (waiting briefly for the
+    // relay's answer); the App Server children end with the model.
+    QCoro::Task<void> shutDown();
     // One refresh cycle; never throws, every failure ends in the model's state.
     QCoro::Task<void> refresh();
 
@@ -144,6 +148,7 @@ private:
     void publishSnapshot();
     GlassesSnapshot buildSnapshot(std::int64_t sequence) const;
     QCoro::Task<void> handleCommand(boost::json::object command);
+    QCoro::Task<void> answerSnapshotRequest();
     void sendCommandResult(std::string_view commandId, std::string_view status, std::string_view message);
     void persistSettings();
     void applyLoginPreference();
@@ -199,6 +204,8 @@ private:
     RefreshTrigger trigger_;
     // Shared with the worker, which may still use it after the model is gone.
     std::shared_ptr<ThreadCache> threadCache_ = std::make_shared<ThreadCache>();
+    CommandReplayGuard seenCommands_;
+    RefreshTrigger snapshotAnswers_;
     AliveToken alive_ = std::make_shared<bool>(true);
 };
 

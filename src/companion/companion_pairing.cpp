@@ -33,6 +33,12 @@ QCoro::Task<void> CompanionModel::pair()
         } catch (const std::exception &error) {
             failure = error.what();
         }
+        if (failure) {
+            // A channel nobody can publish to again would stay on the relay for good.
+            co_await relay_->revoke(*credentials);
+            if (!*alive)
+                co_return;
+        }
     }
     if (failure) {
         // The pairing held before, if any, stays in force.
@@ -53,15 +59,24 @@ QCoro::Task<void> CompanionModel::pair()
 QCoro::Task<void> CompanionModel::unpair()
 {
     const AliveToken alive = alive_;
-    co_await relay_->revoke();
+    // The model's own credentials, so an unpair without a running companion (whose publisher
+    // never connected) still revokes them.
+    const std::optional<PairingCredentials> held = credentials_;
+    bool revoked = false;
+    if (held)
+        revoked = co_await relay_->revoke(*held);
     if (!*alive)
         co_return;
+    relay_->disconnect(true);
     options_.credentialStore.remove(credentialAccount);
     credentials_.reset();
     setPaired(false);
     setRelayConnected(false);
     setPairingPIN(QString());
-    setPairingMessage(QString::fromUtf8(PairingInput::unpairedMessage));
+    const std::string_view message = !held ? PairingInput::notPairedMessage
+                                     : revoked ? PairingInput::unpairedMessage
+                                               : PairingInput::relayUnreachableMessage;
+    setPairingMessage(QString::fromUtf8(message));
 }
 
 QCoro::Task<void> CompanionModel::clearLocalData()

@@ -18,6 +18,10 @@ inline constexpr std::string_view wrongLengthMessage = "Enter the six digits sho
 inline constexpr std::string_view pairingMessage = "Pairing\u2026";
 inline constexpr std::string_view pairedMessage = "Paired. Your glasses will update in a moment.";
 inline constexpr std::string_view unpairedMessage = "Pairing removed and relay data deleted.";
+inline constexpr std::string_view relayUnreachableMessage =
+    "Pairing removed from this computer, but the relay could not be reached to delete it; "
+    "the glasses may keep showing the last snapshot.";
+inline constexpr std::string_view notPairedMessage = "Nothing was paired; nothing to remove.";
 
 // Between opening the relay socket after pairing and the first snapshot, so that snapshot
 // usually finds the socket ready.

@@ -29,7 +29,13 @@ bool RefreshTrigger::startsRefresh(std::string_view method, bool serverRequest)
 
 void RefreshTrigger::onMessage(std::string_view method, bool serverRequest)
 {
-    if (!startsRefresh(method, serverRequest) || waiting_)
+    if (startsRefresh(method, serverRequest))
+        request();
+}
+
+void RefreshTrigger::request()
+{
+    if (waiting_)
         return;
     waiting_ = true;
     if (!running_)

@@ -37,6 +37,8 @@ public:
 
     // One message from the App Server, a server request when it carried an "id".
     void onMessage(std::string_view method, bool serverRequest);
+    // A refresh asked for by something else (a command), coalesced and spaced the same way.
+    void request();
 
 private:
     void startWhenDue();

@@ -61,10 +61,10 @@ std::optional<RelayCommand> accept(const boost::json::object &command,
     if (!expiresText)
         return std::nullopt;
     const auto expiresAt = DateFormatting::parseIso(*expiresText, /*requireNoFraction=*/true);
-    if (!expiresAt || *expiresAt <= now)
+    if (!expiresAt || *expiresAt <= now || *expiresAt > now + expiryHorizon)
         return std::nullopt;
 
-    RelayCommand accepted{kindOf(*type), std::string(*commandId), {}};
+    RelayCommand accepted{kindOf(*type), std::string(*commandId), {}, *expiresAt};
     if (accepted.kind == RelayCommand::Kind::stopThread) {
         const auto threadId = stringAt(command, "threadId");
         if (!threadId || UnicodeText::graphemeCount(*threadId) > threadIdLimit)

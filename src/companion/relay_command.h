@@ -16,6 +16,7 @@ struct RelayCommand {
     Kind kind = Kind::requestSnapshot;
     std::string commandId; // exactly as received
     std::string threadId;  // stopThread only
+    DateFormatting::Clock::time_point expiresAt;
     friend bool operator==(const RelayCommand &, const RelayCommand &) = default;
 };
 
@@ -23,10 +24,14 @@ namespace RelayCommands {
 
 // The longest thread identifier a stop command may carry, in user-perceived characters.
 inline constexpr std::size_t threadIdLimit = 128;
+// The latest expiry accepted: a captured command must not stay valid for long.
+inline constexpr std::chrono::minutes expiryHorizon{10};
+// Snapshots that answer "request_snapshot" are at least this far apart.
+inline constexpr std::chrono::milliseconds snapshotAnswerSpacing{250};
 
 // Checks a command object in order (allowlisted type, canonical UUID identifier, expiry
-// without fractional seconds strictly after `now`, and for a stop a thread identifier of at
-// most 128 characters). Nothing means drop it silently: a command that fails a check gets no
+// without fractional seconds strictly after `now` and at most ten minutes after it, and for a
+// stop a thread identifier of at most 128 characters). Nothing means drop it silently: a command that fails a check gets no
 // answer at all.
 std::optional<RelayCommand> accept(const boost::json::object &command,
                                    DateFormatting::Clock::time_point now);

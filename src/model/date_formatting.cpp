@@ -95,8 +95,14 @@ std::optional<Clock::time_point> parseIso(std::string_view text, bool requireNoF
     if (position != text.size())
         return std::nullopt;
 
-    const auto local = sys_days(date) + hours(*hour) + minutes(*minute) + seconds(*second) + fraction;
-    return time_point_cast<Clock::duration>(local - offset);
+    // Whole seconds cannot overflow for any four-digit year; the clock's nanoseconds end in
+    // 2262, and a moment past that is refused rather than wrapped. So is one before 1970 (in
+    // UTC: an offset can carry a 1970 date back into 1969).
+    const sys_seconds whole = sys_days(date) + hours(*hour) + minutes(*minute) + seconds(*second) - offset;
+    if (whole.time_since_epoch() < seconds(0)
+        || whole.time_since_epoch() >= duration_cast<seconds>(Clock::duration::max()) - seconds(1))
+        return std::nullopt;
+    return time_point_cast<Clock::duration>(whole) + duration_cast<Clock::duration>(fraction);
 }
 
 } // namespace orvane::DateFormatting

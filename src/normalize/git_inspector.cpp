@@ -10,6 +10,9 @@
 #include <QProcessEnvironment>
 #include <QStringList>
 
+#include <csignal>
+#include <sys/prctl.h>
+
 #include "normalize/unicode_text.h"
 
 namespace orvane::GitInspector {
@@ -35,6 +38,8 @@ std::optional<std::string> run(const QStringList &arguments, const QDeadlineTime
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("GIT_OPTIONAL_LOCKS"), QStringLiteral("0"));
     git.setProcessEnvironment(environment);
+    // No git outlives a companion that was killed.
+    git.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
 
     // QProcess keeps reading the pipe into its buffer while it waits, so a large output
     // cannot stall git.

@@ -3,7 +3,6 @@
 #include "normalize/unicode_text.h"
 #include "relay/relay_error.h"
 
-#include <QNetworkReply>
 #include <QRegularExpression>
 
 #include <boost/json/parse.hpp>
@@ -66,15 +65,16 @@ PairingCredentials read(int status, const QByteArray &body)
     return PairingCredentials{std::string(*channelId), std::string(*token)};
 }
 
-PairingCredentials read(QNetworkReply &reply)
+PairingCredentials read(const BoundedReply &reply)
 {
-    const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (status.isValid())
-        return read(status.toInt(), reply.readAll());
-    if (reply.error() == QNetworkReply::OperationCanceledError)
+    if (reply.oversized)
+        throw RelayError(RelayError::Kind::transport, oversizedMessage);
+    if (reply.status != 0)
+        return read(reply.status, reply.body);
+    if (reply.error == QNetworkReply::OperationCanceledError)
         throw RelayError(RelayError::Kind::transport, "The relay did not answer in time.");
-    if (reply.error() != QNetworkReply::NoError)
-        throw RelayError(RelayError::Kind::transport, reply.errorString().toStdString());
+    if (reply.error != QNetworkReply::NoError)
+        throw RelayError(RelayError::Kind::transport, reply.errorString.toStdString());
     throw RelayError(RelayError::Kind::invalidResponse);
 }
 

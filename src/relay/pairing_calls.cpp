@@ -1,10 +1,10 @@
 // The publisher's two HTTP calls: redeeming a PIN and revoking the publisher token.
+#include "relay/bounded_reply.h"
 #include "relay/pairing_answer.h"
 #include "relay/relay_address.h"
 #include "relay/relay_publisher.h"
 #include "relay/relay_reach.h"
 
-#include <QCoroNetworkReply>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPointer>
@@ -20,6 +20,12 @@ struct LaterDeleter {
     void operator()(QObject *object) const { object->deleteLater(); }
 };
 
+// The relay deleted the channel, or no longer knows it.
+bool revokeConfirmed(const BoundedReply &reply)
+{
+    return (reply.status >= 200 && reply.status <= 299) || reply.status == 404 || reply.status == 410;
+}
+
 } // namespace
 
 QCoro::Task<PairingCredentials> RelayPublisher::completePairing(QString pin)
@@ -32,29 +38,35 @@ QCoro::Task<PairingCredentials> RelayPublisher::completePairing(QString pin)
     request.setTransferTimeout(static_cast<int>(timing_.requestTimeout.count()));
     const std::string body = boost::json::serialize(boost::json::object{{"pin", PairingAnswer::pinDigits(pin)}});
     const std::unique_ptr<QNetworkReply, LaterDeleter> reply(network_->post(request, QByteArray::fromStdString(body)));
-    co_await reply.get();
+    const BoundedReply answer = co_await readBounded(reply.get());
     if (const auto unreachable = RelayReach::replyFailure(baseURL_, *reply))
         throw RelayError(RelayError::Kind::transport, *unreachable);
-    co_return PairingAnswer::read(*reply);
+    co_return PairingAnswer::read(answer);
 }
 
-QCoro::Task<void> RelayPublisher::revoke()
+QCoro::Task<bool> RelayPublisher::revoke(PairingCredentials credentials)
+{
+    const auto address = relayAddress(
+        baseURL_, QStringLiteral("/v1/channels/") + QString::fromStdString(credentials.channelId) + QStringLiteral("/revoke"));
+    if (!address)
+        co_return false;
+    QNetworkRequest request(*address);
+    request.setRawHeader("Authorization", QByteArray("Bearer ") + QByteArray::fromStdString(credentials.publisherToken));
+    request.setTransferTimeout(static_cast<int>(timing_.requestTimeout.count()));
+    const std::unique_ptr<QNetworkReply, LaterDeleter> reply(network_->sendCustomRequest(request, "POST"));
+    co_return revokeConfirmed(co_await readBounded(reply.get()));
+}
+
+QCoro::Task<bool> RelayPublisher::revoke()
 {
     if (!credentials_)
-        co_return;
+        co_return false;
     const QPointer<QObject> alive(&context_);
-    const auto address = relayAddress(
-        baseURL_, QStringLiteral("/v1/channels/") + QString::fromStdString(credentials_->channelId) + QStringLiteral("/revoke"));
-    if (address) {
-        QNetworkRequest request(*address);
-        request.setRawHeader("Authorization", QByteArray("Bearer ") + QByteArray::fromStdString(credentials_->publisherToken));
-        request.setTransferTimeout(static_cast<int>(timing_.requestTimeout.count()));
-        const std::unique_ptr<QNetworkReply, LaterDeleter> reply(network_->sendCustomRequest(request, "POST"));
-        // Whatever the relay says, unpairing goes on locally.
-        co_await reply.get();
-    }
+    // Whatever the relay says, unpairing goes on locally.
+    const bool confirmed = co_await revoke(*credentials_);
     if (alive)
         disconnect(true);
+    co_return confirmed;
 }
 
 } // namespace orvane

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QtGlobal>
+
 #include <boost/json/object.hpp>
 
 #include <chrono>
@@ -12,6 +14,12 @@ namespace orvane::RelayMessages {
 
 // 256 KiB of UTF-8, the ceiling for one message either way.
 inline constexpr std::size_t sizeLimit = 262'144;
+
+// The most the publisher takes in one inbound message or frame; the socket is closed and
+// reopened when the relay sends more.
+inline constexpr qint64 inboundLimit = 1024 * 1024;
+inline constexpr const char *tooLargeMessage =
+    "The relay sent a message larger than 1 MiB; the connection was closed and will be reopened.";
 
 using Clock = std::chrono::system_clock;
 

@@ -5,7 +5,9 @@
 #include "relay/relay_messages.h"
 #include "relay/relay_reach.h"
 
+#include <QCoroSignal>
 #include <QNetworkAccessManager>
+#include <QPointer>
 #include <QWebSocket>
 
 #include <boost/json/serialize.hpp>
@@ -55,6 +57,14 @@ void RelayPublisher::disconnect(bool permanent)
     reportConnection(false);
 }
 
+QCoro::Task<void> RelayPublisher::finish(std::chrono::milliseconds limit)
+{
+    const QPointer<QWebSocket> closing = socket_;
+    disconnect(true);
+    if (closing && closing->state() != QAbstractSocket::UnconnectedState)
+        co_await qCoro(closing.data(), &QWebSocket::disconnected, limit);
+}
+
 void RelayPublisher::send(const GlassesSnapshot &snapshot)
 {
     boost::json::value json = boost::json::value_from(snapshot);
@@ -80,6 +90,10 @@ void RelayPublisher::open()
     }
     auto *socket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, &context_);
     socket_ = socket;
+    // Qt would otherwise take messages of up to 2 GiB from a hostile relay; past the limit it
+    // closes the socket with "too much data" instead of buffering.
+    socket->setMaxAllowedIncomingFrameSize(RelayMessages::inboundLimit);
+    socket->setMaxAllowedIncomingMessageSize(RelayMessages::inboundLimit);
     // Qt reports one lost connection as an error and then a disconnect; events of a socket
     // that is no longer the current one are ignored, so each loss schedules one reconnect.
     auto current = [this, socket] { return socket == socket_; };
@@ -100,9 +114,12 @@ void RelayPublisher::open()
         if (current())
             failed(QString::fromStdString(RelayReach::socketFailure(baseURL_, socket->error(), socket->errorString())));
     });
-    QObject::connect(socket, &QWebSocket::disconnected, &context_, [this, current] {
-        if (current())
-            closed();
+    QObject::connect(socket, &QWebSocket::disconnected, &context_, [this, current, socket] {
+        if (!current())
+            return;
+        if (socket->closeCode() == QWebSocketProtocol::CloseCodeTooMuchData)
+            reportError(RelayMessages::tooLargeMessage);
+        closed();
     });
     socket->open(*address);
 }

@@ -57,6 +57,8 @@ public:
     // Closes the socket; a permanent disconnect also stops reconnecting and forgets the
     // credentials. Reports onConnection(false, ...) every time.
     void disconnect(bool permanent);
+    // A permanent disconnect that waits up to `limit` for the relay to answer the close frame.
+    QCoro::Task<void> finish(std::chrono::milliseconds limit);
 
     // Both throw RelayError: disconnected without an open socket, invalidResponse for a
     // message over 262,144 bytes.
@@ -67,8 +69,11 @@ public:
     // Exchanges a PIN for the channel's credentials; throws RelayError.
     QCoro::Task<PairingCredentials> completePairing(QString pin);
     // Revokes the publisher token on the relay (whatever the answer) and disconnects for
-    // good; without credentials it does nothing. Never throws.
-    QCoro::Task<void> revoke();
+    // good; without credentials it does nothing. Never throws. True when the relay confirmed
+    // that the channel is gone.
+    QCoro::Task<bool> revoke();
+    // Revokes one channel's token, leaving the connection alone; true as above.
+    QCoro::Task<bool> revoke(PairingCredentials credentials);
 
     const QUrl &baseURL() const { return baseURL_; }
     const std::optional<PairingCredentials> &credentials() const { return credentials_; }

@@ -204,36 +204,37 @@ TEST(CompanionCommands, AreCheckedAnsweredAndNumberedOnTheSharedSequence)
     longThread["threadId"] = std::string(129, 't');
     for (const auto &dropped : {command("shell"), command("request_snapshot", "abc"), stale, fractional, longThread})
         glasses.sendCommand(dropped);
-    glasses.sendCommand(command("request_snapshot"));
+    // Every command has an identifier of its own: one seen before is dropped as a replay.
+    glasses.sendCommand(command("request_snapshot", "6B29FC40-CA47-1067-B31D-00DD010662D1"));
     auto answer = nextOfType(glasses.socket, "snapshot", 15s, true);
     ASSERT_TRUE(answer);
     EXPECT_EQ(sequenceOf(*answer), ++sequence);
 
     // A stop for a thread without a recorded turn: "unsupported", and Codex is not asked; then
     // Codex refusing, then accepting, which brings a refresh.
-    const auto stop = [&](const std::string &threadId) {
-        auto stopping = command("stop_thread");
+    const auto stop = [&](const std::string &threadId, const std::string &commandId) {
+        auto stopping = command("stop_thread", commandId);
         stopping["threadId"] = threadId;
         glasses.sendCommand(stopping);
         const auto result = nextOfType(glasses.socket, "event", 15s, true);
         return result ? result->at("event").as_object() : json::object{};
     };
-    auto result = stop(std::string(128, 'u'));
+    auto result = stop(std::string(128, 'u'), "6B29FC40-CA47-1067-B31D-00DD010662DA");
     EXPECT_EQ(result["status"], "unsupported");
     EXPECT_EQ(result["message"], "No cancellable active turn is available.");
     EXPECT_EQ(result["commandId"], "6B29FC40-CA47-1067-B31D-00DD010662DA");
     EXPECT_EQ(result["sequence"], ++sequence);
-    glasses.sendCommand(command("request_snapshot"));
+    glasses.sendCommand(command("request_snapshot", "6B29FC40-CA47-1067-B31D-00DD010662D2"));
     answer = nextOfType(glasses.socket, "snapshot", 15s, true);
     ASSERT_TRUE(answer);
     EXPECT_EQ(sequenceOf(*answer), ++sequence); // the result took a number: snapshots n, n+2
     EXPECT_TRUE(requests(codex.received(), "turn/interrupt").empty());
 
-    result = stop("t-done");
+    result = stop("t-done", "6B29FC40-CA47-1067-B31D-00DD010662D3");
     EXPECT_EQ(result["status"], "failed");
     EXPECT_EQ(result["message"], "Codex could not be stopped: no active turn to interrupt");
     const auto listsBefore = requests(codex.received(), "thread/list").size();
-    result = stop("t-run");
+    result = stop("t-run", "6B29FC40-CA47-1067-B31D-00DD010662D4");
     EXPECT_EQ(result["status"], "succeeded");
     EXPECT_EQ(result["message"], "Codex was asked to stop.");
     EXPECT_TRUE(nextOfType(glasses.socket, "snapshot", 15s, true)); // from the refresh that follows

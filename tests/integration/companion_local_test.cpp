@@ -136,7 +136,7 @@ TEST(CompanionLocalState, StartsFromDefaultsOrWhatIsStoredAndForgetsItAll)
         EXPECT_TRUE(report.ends_with("\nPairing: none\nReconnects: 0\nEvents: 0\nLast sync: never\nLast error: none"))
             << report;
         awaitTask(fresh.unpair());
-        EXPECT_EQ(message(fresh), unpairedText);
+        EXPECT_EQ(message(fresh), "Nothing was paired; nothing to remove.");
         EXPECT_FALSE(fresh.paired());
     }
     EXPECT_FALSE(SettingsStore::load()); // nothing written without a change
@@ -160,6 +160,7 @@ TEST(CompanionLocalState, StartsFromDefaultsOrWhatIsStoredAndForgetsItAll)
     SettingsStore::save(changed);
     const PairingCredentials credentials{"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D", std::string(40, 'k')};
     KeychainStore::save(encode(credentials), CompanionModel::credentialAccount);
+    RelayUrl nowhere(QUrl(QString("http://127.0.0.1:9")));
     CompanionModel model(testOptions());
     EXPECT_EQ(model.settings(), changed);
     EXPECT_TRUE(model.paired());
@@ -173,7 +174,9 @@ TEST(CompanionLocalState, StartsFromDefaultsOrWhatIsStoredAndForgetsItAll)
     EXPECT_FALSE(stored());
     EXPECT_TRUE(model.threads().empty());
     EXPECT_FALSE(model.lastError());
-    EXPECT_EQ(message(model), unpairedText);
+    // No relay listens: removed here, and the message says the relay still has it.
+    EXPECT_EQ(message(model), "Pairing removed from this computer, but the relay could not be reached to delete it; "
+                              "the glasses may keep showing the last snapshot.");
 }
 
 TEST(CompanionLocalState, AppliesStartAtLoginAfterStoringEachChange)
@@ -203,7 +206,11 @@ TEST(CompanionRelayUrl, RefusesWhatIsNoAbsoluteUrlWithOneLine)
     const std::pair<std::optional<QString>, QUrl> rows[]{ // what is configured, what is used
         {std::nullopt, fallback},
         {"https://relay.example:9443/base", QUrl("https://relay.example:9443/base")},
-        {"relay.example", {}}, {"http://", {}}, {"", {}}, {"http://exa mple.com", {}}};
+        {"relay.example", {}}, {"http://", {}}, {"", {}}, {"http://exa mple.com", {}},
+        // The publisher token travels in clear only to this computer.
+        {"http://relay.example", {}}, {"ws://127.0.0.1:1", {}}, {"ftp://relay.example", {}},
+        {"http://LocalHost:1/x", QUrl("http://LocalHost:1/x")}, {"http://[::1]:5", QUrl("http://[::1]:5")},
+        {"http://127.0.0.2", QUrl("http://127.0.0.2")}};
     for (const auto &[configured, chosen] : rows) {
         std::ostringstream errors;
         const auto label = configured.value_or("<unset>").toStdString();

@@ -94,7 +94,7 @@ TEST(HeadlessInstance, PrintsChangesAndAnswersLaterStartsAndRequests)
         {{}, 0, "Orvane is already running headless (pid " + pid + "). See orvane --status.\n", ""},
         {{"--pair", "12345"}, 1, "", "Enter the six digits shown on the glasses.\n"},
         {{"--pair=1234"}, 1, "", "Enter the six digits shown on the glasses.\n"},
-        {{"--unpair"}, 0, "Pairing removed and relay data deleted.\n", ""},
+        {{"--unpair"}, 0, "Nothing was paired; nothing to remove.\n", ""},
         {{"--version", "--headless"}, 0, "orvane 0.1.0\n", ""},
         {{"-V"}, 0, "orvane 0.1.0\n", ""},
         {{"-v", "-x\x1b[2J", "-V"}, 0, "orvane 0.1.0\n", unknown.arg("-v") + unknown.arg("-x?[2J")},

@@ -1,3 +1,4 @@
+#include "companion/command_replay_guard.h"
 #include "companion/debug_report.h"
 #include "companion/redaction_tally.h"
 #include "companion/notification_policy.h"
@@ -37,30 +38,55 @@ TEST(RelayCommands, AcceptOnlyCommandsPassingEveryCheck)
     std::string e128; // 128 characters of two code points each
     for (int i = 0; i < 128; ++i)
         e128 += "e\u0301";
-    const RelayCommand snapshot{Kind::requestSnapshot, uuid, {}};
+    const auto expiry = *DateFormatting::parseIso("2026-05-01T09:31:00Z");
+    const RelayCommand snapshot{Kind::requestSnapshot, uuid, {}, expiry};
     const std::vector<std::pair<json::object, std::optional<RelayCommand>>> cases{
         {command("request_snapshot"), snapshot},
-        {command("mark_notification_seen"), RelayCommand{Kind::markNotificationSeen, uuid, {}}},
-        {command("stop_thread"), RelayCommand{Kind::stopThread, uuid, "t-1"}},
+        {command("mark_notification_seen"), RelayCommand{Kind::markNotificationSeen, uuid, {}, expiry}},
+        {command("stop_thread"), RelayCommand{Kind::stopThread, uuid, "t-1", expiry}},
         {command("shell"), {}},
         {command("request_snapshot", "type", 3), {}},
         {command("request_snapshot", "commandId", "abc"), {}},
         {command("request_snapshot", "commandId"), {}},
         {command("request_snapshot", "commandId", "{3F2504E0-4F89-11D3-9A0C-0305E82C3301}"), {}},
-        {command("request_snapshot", "commandId", lower.c_str()), RelayCommand{Kind::requestSnapshot, lower, {}}},
+        {command("request_snapshot", "commandId", lower.c_str()), RelayCommand{Kind::requestSnapshot, lower, {}, expiry}},
         {command("request_snapshot", "expiresAt", "2026-05-01T09:29:59Z"), {}},
         {command("request_snapshot", "expiresAt", "2026-05-01T09:30:00Z"), {}},
         {command("request_snapshot", "expiresAt", "2026-05-01T09:31:00.000Z"), {}},
         {command("request_snapshot", "expiresAt", "2026-05-01T09:31:00"), {}},
-        {command("request_snapshot", "expiresAt", "2026-05-01T11:30:01+02:00"), snapshot},
+        {command("request_snapshot", "expiresAt", "2026-05-01T11:30:01+02:00"),
+         RelayCommand{Kind::requestSnapshot, uuid, {}, now + std::chrono::seconds(1)}},
+        // At most ten minutes ahead, so a captured command does not stay valid; never wrapped.
+        {command("request_snapshot", "expiresAt", "2026-05-01T09:40:00Z"),
+         RelayCommand{Kind::requestSnapshot, uuid, {}, now + std::chrono::minutes(10)}},
+        {command("request_snapshot", "expiresAt", "2026-05-01T09:40:01Z"), {}},
+        {command("request_snapshot", "expiresAt", "2612-01-01T00:00:00Z"), {}},
+        {command("request_snapshot", "expiresAt", "9999-12-31T23:59:59Z"), {}},
         {command("stop_thread", "threadId"), {}},
-        {command("stop_thread", "threadId", t128.c_str()), RelayCommand{Kind::stopThread, uuid, t128}},
+        {command("stop_thread", "threadId", t128.c_str()), RelayCommand{Kind::stopThread, uuid, t128, expiry}},
         {command("stop_thread", "threadId", t129.c_str()), {}},
-        {command("stop_thread", "threadId", e128.c_str()), RelayCommand{Kind::stopThread, uuid, e128}},
+        {command("stop_thread", "threadId", e128.c_str()), RelayCommand{Kind::stopThread, uuid, e128, expiry}},
         {command("request_snapshot", "threadId", t129.c_str()), snapshot},
     };
     for (const auto &[object, expected] : cases)
         EXPECT_EQ(RelayCommands::accept(object, now), expected) << json::serialize(object);
+}
+
+TEST(CommandReplayGuard, DropsAnIdentifierSeenBeforeUntilItExpires)
+{
+    using namespace std::chrono_literals;
+    const auto now = *DateFormatting::parseIso("2026-05-01T09:30:00Z");
+    const std::string lower = "3f2504e0-4f89-11d3-9a0c-0305e82c3301";
+    CommandReplayGuard guard;
+    EXPECT_TRUE(guard.admit(uuid, now + 60s, now));
+    EXPECT_FALSE(guard.admit(uuid, now + 60s, now + 1s));
+    EXPECT_FALSE(guard.admit(lower, now + 120s, now + 2s)); // the same UUID
+    EXPECT_TRUE(guard.admit(uuid, now + 200s, now + 60s)); // forgotten once expired
+    // Full: new commands are refused rather than old ones forgotten early.
+    for (std::size_t i = 1; i < CommandReplayGuard::capacity; ++i)
+        EXPECT_TRUE(guard.admit(std::to_string(i), now + 100s, now + 61s));
+    EXPECT_FALSE(guard.admit("one more", now + 100s, now + 61s));
+    EXPECT_TRUE(guard.admit("one more", now + 300s, now + 100s));
 }
 
 TEST(PairingInput, KeepsExactlySixNumericCharactersAsTyped)

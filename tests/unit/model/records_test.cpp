@@ -95,8 +95,12 @@ TEST(DateFormatting, WritesMillisecondsAndZAndReadsInternetDateTimes)
     EXPECT_EQ(DateFormatting::parseIso("2026-03-04T05:06:07.089Z"), moment);
     EXPECT_EQ(DateFormatting::parseIso("2026-03-04T06:06:07.5+01:00"), moment - 89ms + 500ms);
     for (const char *bad : {"", "2026-03-04", "2026-03-04T05:06:07", "2026-02-30T00:00:00Z", "2026-03-04T05:06:07.Z",
-                            "2026-03-04T25:06:07Z", "2026-03-04T05:06:07Zjunk"})
+                            "2026-03-04T25:06:07Z", "2026-03-04T05:06:07Zjunk",
+                            // Before 1970, or past what the clock holds: refused, never wrapped.
+                            "1969-12-31T23:59:59Z", "1970-01-01T00:00:00+00:01", "2612-01-01T00:00:00Z",
+                            "9999-12-31T23:59:59-23:59"})
         EXPECT_FALSE(DateFormatting::parseIso(bad)) << bad;
+    EXPECT_EQ(DateFormatting::parseIso("2200-01-01T00:00:00Z"), sys_days(year{2200} / 1 / 1));
     EXPECT_FALSE(DateFormatting::parseIso("2026-03-04T05:06:07.000Z", true));
     EXPECT_EQ(DateFormatting::parseIso("2026-03-04T05:06:07Z", true), moment - 89ms);
 }
