@@ -8,6 +8,8 @@ build_packages=(
     qt6-base-dev qt6-websockets-dev qt6-httpserver-dev libqt6sql6-sqlite
     qcoro-qt6-dev libboost-json1.81-dev libpcre2-dev libicu-dev libsecret-1-dev libwslay-dev
     googletest libbenchmark-dev
+    # Qt's SVG icon engine: the window's and the tray's icons are SVGs, sharp at any scale.
+    libqt6svg6
 )
 test_packages=(xvfb xauth dbus dbus-x11 gnome-keyring libsecret-tools git)
 

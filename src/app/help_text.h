@@ -6,13 +6,14 @@ namespace orvane {
 
 // `orvane --help`: every mode and flag with one line, and the environment the companion reads.
 inline constexpr std::string_view helpText =
-    "Usage: orvane [--headless | --pair PIN | --unpair | --status | --self-test | --codex-integration-test]\n"
+    "Usage: orvane [--headless | --hidden | --pair PIN | --unpair | --status | --self-test | --codex-integration-test]\n"
     "\n"
     "Orvane runs beside Codex and mirrors what it is doing to your paired glasses.\n"
     "\n"
     "Modes:\n"
     "  (none)                    start the companion, or ask the running one to show its window\n"
     "  --headless                start the companion without a window; state changes go to standard output\n"
+    "  --hidden                  start the companion behind its tray item, without showing the window\n"
     "  --pair PIN                pair with the six-digit PIN the glasses show\n"
     "  --unpair                  revoke the pairing and delete the stored credentials\n"
     "  --status                  print the debug report\n"

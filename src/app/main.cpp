@@ -2,6 +2,7 @@
 #include "app/command_line.h"
 #include "app/companion_modes.h"
 #include "app/companion_self_tests.h"
+#include "app/gui_start.h"
 #include "app/instance_lock.h"
 #include "app/help_text.h"
 #include "companion/companion_version.h"
@@ -34,7 +35,11 @@ int main(int argc, char **argv)
         return 0;
     }
 
-    // No window exists yet, so every remaining mode runs without a display.
+    const bool commandMode = commandLine.has("--pair") || commandLine.has("--unpair") || commandLine.has("--status");
+    if (!commandMode && !commandLine.has("--headless") && GuiStart::displayAvailable())
+        return GuiStart::run(argc, argv, commandLine.has("--hidden"));
+
+    // Every remaining mode runs without a display.
     QCoreApplication app(argc, argv);
     try {
         if (commandLine.has("--pair")) {
