@@ -35,6 +35,18 @@ protected:
     }
 };
 
+// The desktop's fixed-width font; some platform themes answer with a proportional one.
+QFont monospaced()
+{
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    if (!QFontInfo(font).fixedPitch()) {
+        font.setFamily(QStringLiteral("monospace"));
+        font.setStyleHint(QFont::Monospace);
+        font.setFixedPitch(true);
+    }
+    return font;
+}
+
 } // namespace
 
 DebugView::DebugView(CompanionModel &model, QWidget *parent)
@@ -53,7 +65,7 @@ DebugView::DebugView(CompanionModel &model, QWidget *parent)
     inset->setContentsMargins(8, 8, 8, 8);
     report_->setReadOnly(true);
     report_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    report_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    report_->setFont(monospaced());
     report_->setFrameShape(QFrame::NoFrame);
     report_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     report_->setLineWrapMode(QPlainTextEdit::WidgetWidth);

@@ -39,7 +39,7 @@ MainView::MainView(CompanionModel &model, QWidget *parent)
     setWindowTitle(QStringLiteral("Orvane"));
     setWindowIcon(QIcon::fromTheme(QStringLiteral("dev.orvane.companion"), Icons::bundled("pairing")));
     setMinimumSize(720, 480);
-    resize(760, 560);
+    resize(880, 640);
 
     sidebar_->setAccessibleName(QStringLiteral("Pages"));
     sidebar_->setMinimumWidth(150);
@@ -52,6 +52,8 @@ MainView::MainView(CompanionModel &model, QWidget *parent)
     }
 
     detail_->setWidgetResizable(true);
+    // Pages wrap to the width they get; only a short window scrolls.
+    detail_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     detail_->setFrameShape(QFrame::NoFrame);
     detail_->setMinimumSize(520, 430);
 

@@ -2,6 +2,7 @@
 
 #include "companion/companion_model.h"
 #include "ui/clamped_label.h"
+#include "ui/flow_row.h"
 #include "ui/icons.h"
 #include "ui/local_time_text.h"
 #include "ui/page_style.h"
@@ -38,12 +39,10 @@ StatusView::StatusView(CompanionModel &model, QWidget *parent)
     title->setFont(PageStyle::largeTitleFont(font()));
     column->addWidget(title);
 
-    auto *pills = new QHBoxLayout;
-    pills->setSpacing(10);
+    auto *pills = new FlowRow(10, this);
     for (auto *pill : {codex_, relay_, paired_})
-        pills->addWidget(pill, 0, Qt::AlignVCenter);
-    pills->addStretch();
-    column->addLayout(pills);
+        pills->add(pill);
+    column->addWidget(pills);
 
     auto *current = new QGroupBox(QStringLiteral("Current thread"), this);
     auto *thread = new QVBoxLayout(current);

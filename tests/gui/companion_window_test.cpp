@@ -265,5 +265,23 @@ TEST(CompanionWindow, EveryControlHasANameAndIsReachedByTheKeyboard)
     EXPECT_THAT(shown(window.page()), Contains("Current thread"));
 }
 
+TEST(CompanionWindow, LongTitlesAreCutToTwoLinesWithAnEllipsis)
+{
+    ClampedLabel title(2);
+    title.resize(200, 100);
+    const std::pair<QString, int> rows[]{// text, lines shown
+                                         {"Short", 1},
+                                         {QString("word ").repeated(100), 2},
+                                         {QString(300, 'x'), 2}};
+    for (const auto &[text, lines] : rows) {
+        title.setText(text);
+        const QStringList shownLines = title.shownLines();
+        ASSERT_EQ(shownLines.size(), lines) << text.toStdString();
+        EXPECT_EQ(shownLines.last().endsWith(QChar(0x2026)), lines == 2) << text.toStdString();
+        for (const QString &line : shownLines)
+            EXPECT_LE(title.fontMetrics().horizontalAdvance(line), 200);
+    }
+}
+
 } // namespace
 } // namespace orvane::test
