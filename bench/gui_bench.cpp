@@ -133,7 +133,13 @@ void refreshBehindTheWindow(benchmark::State &state)
     if (model.threads().size() != threadCount)
         state.SkipWithError("the companion did not list every thread");
     window.select(QStringLiteral("debug")); // the page that redraws the most
+    // The same meter over a second with nothing to do: what the machine itself adds.
     StallMeter meter;
+    meter.start();
+    QEventLoop idle;
+    QTimer::singleShot(std::chrono::seconds(1), &idle, &QEventLoop::quit);
+    idle.exec();
+    state.counters["idle_stall_ms"] = meter.longestMs();
     double longest = 0;
     for (auto _ : state) {
         meter.start();
