@@ -191,6 +191,8 @@ TEST(CompanionWindow, PairsThroughThePairingPageAndUnpairs)
     EXPECT_THAT(shown(page), Contains("Paired. Your glasses will update in a moment."));
     EXPECT_TRUE(waitUntil([&] { return model.relayConnected(); }));
     EXPECT_TRUE(showsIcon(menu, MenuContent::connectedIcon()));
+    // The pairing ends with the first snapshot the relay accepted.
+    EXPECT_TRUE(waitUntil([&] { return model.eventCount() >= 1; }));
 
     QTest::mouseClick(withText(page, "Unpair and delete relay data"), Qt::LeftButton);
     ASSERT_TRUE(waitUntil([&] { return !model.paired(); }, 20s));
