@@ -10,6 +10,8 @@ build_packages=(
     googletest libbenchmark-dev
     # orvane-relay: Boost.Beast (header-only) and SQLite for its channel store
     libboost1.81-dev libsqlite3-dev
+    # Qt's SVG icon engine: the window's and the tray's icons are SVGs, sharp at any scale.
+    libqt6svg6
 )
 test_packages=(xvfb xauth dbus dbus-x11 gnome-keyring libsecret-tools git)
 # libFuzzer and its sanitizer runtimes come with Debian's clang; it builds against g++'s libstdc++.

@@ -31,13 +31,6 @@ constexpr auto answerLimit = 90s;
 
 const char *const alreadyRunning = "Orvane is already running.";
 
-CompanionModelOptions modelOptions()
-{
-    CompanionModelOptions options;
-    options.credentialStore = {CredentialStoreChoice::load, CredentialStoreChoice::save, CredentialStoreChoice::remove};
-    return options;
-}
-
 int print(const InstanceReply &reply)
 {
     std::ostream &out = reply.succeeded ? std::cout : std::cerr;
@@ -67,7 +60,19 @@ int serve(const InstanceLock &)
 
 } // namespace
 
+CompanionModelOptions modelOptions()
+{
+    CompanionModelOptions options;
+    options.credentialStore = {CredentialStoreChoice::load, CredentialStoreChoice::save, CredentialStoreChoice::remove};
+    return options;
+}
+
 int runCompanion(bool headless)
+{
+    return runCompanion(headless, serve);
+}
+
+int runCompanion(bool headless, const std::function<int(const InstanceLock &)> &serve)
 {
     const QDeadlineTimer deadline(settleLimit);
     while (true) {

@@ -1,13 +1,22 @@
 #pragma once
 
+#include "app/instance_lock.h"
 #include "app/instance_request.h"
+#include "companion/companion_model.h"
+
+#include <functional>
 
 namespace orvane::CompanionModes {
 
 // The companion itself, one per user: with --headless a second start says so and fails; a plain
-// second start asks the running one to show its window and ends. Until there is a window, a
-// plain start runs headless. Needs the QCoreApplication; returns the exit status.
+// second start asks the running one to show its window and ends. A plain
+// start without a display runs headless. Needs the QCoreApplication; returns the exit status.
 int runCompanion(bool headless);
+// The same, with `serve` running the companion while this process holds the lock.
+int runCompanion(bool headless, const std::function<int(const InstanceLock &)> &serve);
+
+// The running companion's model: its pairing kept where the user chose.
+CompanionModelOptions modelOptions();
 
 // --pair, --unpair and --status: on the running companion when there is one, else on a model
 // of this process's own that is never started. Prints the answer; returns the exit status.

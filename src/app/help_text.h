@@ -7,14 +7,15 @@ namespace orvane {
 // `orvane --help`: every mode and flag with one line, the sharing choices, and the environment
 // the companion reads.
 inline constexpr std::string_view helpText =
-    "Usage: orvane [--headless | --pair PIN | --unpair | --status | --sharing [NAME=VALUE...] | --snapshot |\n"
-    "               --self-test | --codex-integration-test | --help | --version]\n"
+    "Usage: orvane [--headless | --hidden | --pair PIN | --unpair | --status | --sharing [NAME=VALUE...] |\n"
+    "               --snapshot | --self-test | --codex-integration-test | --help | --version]\n"
     "\n"
     "Orvane runs beside Codex and mirrors what it is doing to your paired glasses.\n"
     "\n"
     "Modes:\n"
     "  (none)                    start the companion, or ask the running one to show its window\n"
     "  --headless                start the companion without a window; state changes go to standard output\n"
+    "  --hidden                  start the companion behind its tray item, without showing the window\n"
     "  --pair PIN, --pair=PIN    pair with the six-digit PIN the glasses show\n"
     "  --unpair                  revoke the pairing and delete the stored credentials\n"
     "  --status                  say whether a companion runs, then print its debug report\n"

@@ -2,6 +2,7 @@
 #include "app/command_line.h"
 #include "app/companion_modes.h"
 #include "app/companion_self_tests.h"
+#include "app/gui_start.h"
 #include "app/instance_lock.h"
 #include "app/help_text.h"
 #include "app/sharing_choices.h"
@@ -44,7 +45,12 @@ int main(int argc, char **argv)
     if (commandLine.has("--codex-integration-test"))
         return CompanionIntegrationTest::runAndExit(argc, argv);
 
-    // No window exists yet, so every remaining mode runs without a display.
+    const bool commandMode = commandLine.has("--pair") || commandLine.has("--unpair") || commandLine.has("--status")
+                             || commandLine.has("--sharing") || commandLine.has("--snapshot");
+    if (!commandMode && !commandLine.has("--headless") && GuiStart::displayAvailable())
+        return GuiStart::run(argc, argv, commandLine.has("--hidden"));
+
+    // Every remaining mode runs without a display.
     QCoreApplication app(argc, argv);
     try {
         if (commandLine.has("--pair")) {

@@ -59,7 +59,7 @@ QByteArray LoginItem::entryFor(const QString &executable)
                           "Type=Application\n"
                           "Name=Orvane Companion\n"
                           "Comment=Mirrors Codex to your glasses\n"
-                          "Exec=%1\n"
+                          "Exec=%1 --hidden\n"
                           "Terminal=false\n"
                           "X-GNOME-Autostart-enabled=true\n")
         .arg(quotedArgument(executable))

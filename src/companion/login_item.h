@@ -28,7 +28,7 @@ public:
 
     QString entryPath() const;
 
-    // The autostart entry that starts `executable`.
+    // The autostart entry that starts `executable` behind its tray item, without the window.
     static QByteArray entryFor(const QString &executable);
 
 private:

@@ -89,7 +89,7 @@ TEST(LoginItem, OnlyTheInstalledExecutableWritesAndRemovesItsEntry)
         EXPECT_THAT([&] { item.apply(on); }, testing::ThrowsMessage<LoginItem::Error>(testing::MatchesRegex("Start at login could not be changed: .+")));
 
     EXPECT_THAT(LoginItem::entryFor(R"(/opt/my apps/$HOME/100%/a"b\c)").toStdString(),
-                testing::HasSubstr(R"(Exec="/opt/my apps/\\$HOME/100%%/a\\"b\\\\c")" "\n"));
+                testing::HasSubstr(R"(Exec="/opt/my apps/\\$HOME/100%%/a\\"b\\\\c" --hidden)" "\n"));
     EXPECT_EQ(LoginItem().entryPath(), qEnvironmentVariable("XDG_CONFIG_HOME") + "/autostart/dev.orvane.companion.desktop");
 }
 

@@ -1,0 +1,289 @@
+// The window and the tray item as a user meets them, over the real model, the fake App Server
+// and an orvane-relay on loopback: clicks and key presses, and what each page then shows.
+#include "companion_harness.h"
+#include "fake_codex.h"
+
+#include "companion/settings_store.h"
+#include "ui/clamped_label.h"
+#include "ui/debug_view.h"
+#include "ui/local_time_text.h"
+#include "ui/main_view.h"
+#include "ui/menu_content.h"
+#include "ui/sharing_view.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QAbstractScrollArea>
+#include <QAccessible>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+namespace orvane::test {
+namespace {
+
+using testing::Contains;
+using testing::UnorderedElementsAreArray;
+
+// Every text a page shows: labels, buttons, check boxes and group titles that are not hidden.
+std::vector<std::string> shown(const QWidget *page)
+{
+    std::vector<std::string> texts;
+    for (const QWidget *widget : page->findChildren<QWidget *>()) {
+        if (!widget->isVisibleTo(page))
+            continue;
+        QString text;
+        if (const auto *label = qobject_cast<const QLabel *>(widget))
+            text = label->text();
+        else if (const auto *clamped = qobject_cast<const ClampedLabel *>(widget))
+            text = clamped->text();
+        else if (const auto *button = qobject_cast<const QAbstractButton *>(widget))
+            text = button->text();
+        else if (const auto *group = qobject_cast<const QGroupBox *>(widget))
+            text = group->title();
+        if (!text.isEmpty())
+            texts.push_back(text.toStdString());
+    }
+    return texts;
+}
+
+template <typename Widget = QAbstractButton>
+Widget *withText(const QWidget *page, const QString &text)
+{
+    for (Widget *widget : page->findChildren<Widget *>())
+        if (widget->text() == text)
+            return widget;
+    ADD_FAILURE() << "nothing shows " << text.toStdString();
+    return nullptr;
+}
+
+std::size_t listRequests(const FakeCodex &codex)
+{
+    return requests(codex.received(), "thread/list").size();
+}
+
+std::vector<std::string> menuTexts(MenuContent &menu)
+{
+    std::vector<std::string> texts;
+    for (const QAction *action : menu.menu().actions())
+        texts.push_back(action->isSeparator() ? "---" : action->text().toStdString());
+    return texts;
+}
+
+bool showsIcon(MenuContent &menu, const QIcon &icon)
+{
+    const QImage wanted = icon.pixmap(22).toImage();
+    return !wanted.isNull() && menu.trayIcon().icon().pixmap(22).toImage() == wanted;
+}
+
+TEST(CompanionWindow, StatusPageAndMenuFollowTheModelAndEachClickRefreshesOnce)
+{
+    auto stdio = session({{"t-1", "thinking"}});
+    auto &methods = stdio["methods"].as_object();
+    // A title holding markup is shown as typed.
+    methods["thread/read#t-1"].at_pointer("/result/thread").as_object()["name"] = "<b>Ship</b> & tell";
+    // The first, the two "Refresh now" and the menu's refresh list threads; the fifth fails.
+    const json::value listed = methods["thread/list"];
+    methods["thread/list"] = json::array{listed, listed, listed, listed,
+                                         json::object{{"error", {{"code", -32603}, {"message", "busy"}}}}, listed};
+    FakeCodex codex({{"stdio", stdio}});
+    CompanionModel model(testOptions());
+    MenuContent menu(model, [] {});
+    MainView window(model);
+
+    EXPECT_EQ(menuTexts(menu), (std::vector<std::string>{"Waiting for Codex", "---", "Refresh", "Open Companion", "---", "Quit"}));
+    EXPECT_TRUE(showsIcon(menu, MenuContent::disconnectedIcon()));
+    const std::vector<std::string> before{"Orvane", "Codex disconnected", "Glasses relay disconnected",
+                                          "Paired disconnected", "Current thread", "No locally observed thread",
+                                          "Waiting for Codex\u2026", "Refresh now", "Not synced yet"};
+    EXPECT_THAT(shown(window.page()), UnorderedElementsAreArray(before));
+    EXPECT_TRUE(codex.launches().empty()); // nothing starts before the window shows
+
+    // Every refresh ends by assigning the last error, so that signal counts finished refreshes.
+    int finished = 0;
+    QObject::connect(&model, &CompanionModel::lastErrorChanged, [&finished] { ++finished; });
+
+    // Showing the window starts the companion: one refresh.
+    window.show();
+    ASSERT_TRUE(waitUntil([&] { return finished == 1; }, 20s));
+    ASSERT_TRUE(model.lastSync() && model.currentThread() && model.currentThread()->projectName);
+    EXPECT_THAT(shown(window.page()),
+                UnorderedElementsAreArray(std::vector<std::string>{
+                    "Orvane", "Codex connected", "Glasses relay disconnected", "Paired disconnected", "Current thread",
+                    "<b>Ship</b> & tell", "Thinking\u2026", *model.currentThread()->projectName, "Refresh now",
+                    "Synced " + LocalTimeText::timeOfDay(*model.lastSync()).toStdString()}));
+    EXPECT_EQ(menuTexts(menu).front(), "Thinking\u2026");
+    EXPECT_EQ(listRequests(codex), 1u);
+
+    // Each click starts one refresh of its own, and returns before it ends.
+    auto *refreshNow = withText(window.page(), "Refresh now");
+    QTest::mouseClick(refreshNow, Qt::LeftButton);
+    QTest::mouseClick(refreshNow, Qt::LeftButton);
+    EXPECT_EQ(finished, 1);
+    EXPECT_TRUE(waitUntil([&] { return finished == 3; }));
+    EXPECT_EQ(listRequests(codex), 3u);
+    menu.menu().actions().at(2)->trigger();
+    EXPECT_TRUE(waitUntil([&] { return finished == 4; }));
+    EXPECT_EQ(listRequests(codex), 4u);
+
+    // A failing refresh shows its error in the orange row; the next good one takes it away.
+    QTest::keyClick(refreshNow, Qt::Key_Space);
+    ASSERT_TRUE(waitUntil([&] { return finished == 5; }));
+    ASSERT_TRUE(model.lastError());
+    const std::string error = *model.lastError();
+    EXPECT_THAT(shown(window.page()), Contains(error));
+    EXPECT_THAT(shown(window.page()), Contains("Codex disconnected"));
+    auto *errorRow = withText<QLabel>(window.page(), QString::fromStdString(error));
+    EXPECT_TRUE(errorRow->textInteractionFlags() & Qt::TextSelectableByMouse);
+    QTest::mouseClick(refreshNow, Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return finished == 6; }));
+    EXPECT_FALSE(model.lastError());
+    EXPECT_FALSE(errorRow->isVisible());
+    EXPECT_EQ(listRequests(codex), 6u);
+
+    // Gone while a tray item can bring it back.
+    window.setHidesOnClose(true);
+    EXPECT_FALSE(window.close());
+    EXPECT_FALSE(window.isVisible());
+}
+
+TEST(CompanionWindow, PairsThroughThePairingPageAndUnpairs)
+{
+    LocalRelay relay;
+    qputenv("ORVANE_RELAY_URL", relay.baseUrl().toString().toUtf8());
+    CompanionModel model(testOptions());
+    MenuContent menu(model, [] {});
+    MainView window(model);
+    window.show();
+    window.select("pairing");
+    QWidget *page = window.page();
+    auto *pin = page->findChild<QLineEdit *>();
+    auto *pair = withText(page, "Pair");
+    const auto unpairShown = [&] { return withText(page, "Unpair and delete relay data")->isVisible(); };
+    EXPECT_THAT(shown(page), testing::Not(Contains("Unpair and delete relay data")));
+    EXPECT_EQ(shown(page).size(), 4u); // title, instruction, Pair, the privacy note; no status line
+    EXPECT_THAT(shown(page), Contains("Pair your glasses"));
+
+    // "Pair" is enabled exactly when six digits are typed, blanks and dashes aside.
+    const std::pair<const char *, bool> typed[]{
+        {"12345", false}, {"123456", true}, {"123 456", true}, {"12-34 56", true}, {"1234567", false}, {"", false}};
+    for (const auto &[keys, enabled] : typed) {
+        pin->selectAll();
+        QTest::keyClick(pin, Qt::Key_Backspace);
+        QTest::keyClicks(pin, keys);
+        EXPECT_EQ(model.pairingPIN(), keys);
+        EXPECT_EQ(pair->isEnabled(), enabled) << keys;
+    }
+    EXPECT_EQ(menu.trayIcon().toolTip(), "Orvane");
+
+    // A real PIN from the relay, typed and sent with Return.
+    QTest::keyClicks(pin, relay.issuePin());
+    QTest::keyClick(pin, Qt::Key_Return);
+    ASSERT_TRUE(waitUntil([&] { return model.paired(); }, 20s));
+    EXPECT_TRUE(unpairShown());
+    EXPECT_THAT(shown(page), Contains("Paired. Your glasses will update in a moment."));
+    EXPECT_TRUE(waitUntil([&] { return model.relayConnected(); }));
+    EXPECT_TRUE(showsIcon(menu, MenuContent::connectedIcon()));
+    // The pairing ends with the first snapshot the relay accepted.
+    EXPECT_TRUE(waitUntil([&] { return model.eventCount() >= 1; }));
+
+    QTest::mouseClick(withText(page, "Unpair and delete relay data"), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return !model.paired(); }, 20s));
+    EXPECT_FALSE(unpairShown());
+    EXPECT_TRUE(pin->text().isEmpty());
+    EXPECT_FALSE(pair->isEnabled());
+    EXPECT_THAT(shown(page), Contains("Pairing removed and relay data deleted."));
+    EXPECT_TRUE(showsIcon(menu, MenuContent::disconnectedIcon()));
+    qunsetenv("ORVANE_RELAY_URL");
+}
+
+TEST(CompanionWindow, SharingChoicesAreStoredAtOnceAndClearingLocalDataResetsThem)
+{
+    SharingSettings stored;
+    stored.elapsedTime = false;
+    SettingsStore::save(stored);
+    CompanionModel model(testOptions());
+    SharingView sharing(model);
+    DebugView debug(model);
+    sharing.show();
+    debug.show();
+
+    // On only while both fields are; switching it sets both.
+    auto *combined = withText<QCheckBox>(&sharing, "Activity status and elapsed time");
+    EXPECT_FALSE(combined->isChecked());
+    QTest::mouseClick(combined, Qt::LeftButton);
+    EXPECT_TRUE(combined->isChecked());
+    EXPECT_TRUE(SettingsStore::load()->activityStatus && SettingsStore::load()->elapsedTime);
+
+    QTest::keyClick(withText<QCheckBox>(&sharing, "Thread titles"), Qt::Key_Space);
+    auto *level = sharing.findChild<QComboBox *>();
+    EXPECT_EQ(level->currentText(), "Messages only");
+    QTest::keyClick(level, Qt::Key_Up);
+    EXPECT_EQ(level->currentText(), "Off");
+    SharingSettings chosen;
+    chosen.threadTitles = false;
+    chosen.transcript = TranscriptLevel::none;
+    EXPECT_EQ(SettingsStore::load(), chosen);
+    EXPECT_THAT(shown(&sharing), testing::IsSupersetOf({"Shared display data", "Transcript", "This computer",
+                                                         "Start at login", "Native completion notifications"}));
+
+    QTest::mouseClick(withText(&debug, "Copy report"), Qt::LeftButton);
+    EXPECT_THAT(QApplication::clipboard()->text().split('\n'), Contains("Pairing: none"));
+
+    // No confirmation: the click clears, and the sharing page shows the defaults at once.
+    QTest::mouseClick(withText(&debug, "Clear local data"), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return model.settings() == SharingSettings{}; }));
+    EXPECT_TRUE(withText<QCheckBox>(&sharing, "Thread titles")->isChecked());
+    EXPECT_EQ(level->currentText(), "Messages only");
+    EXPECT_EQ(SettingsStore::load(), SharingSettings{});
+}
+
+TEST(CompanionWindow, EveryControlHasANameAndIsReachedByTheKeyboard)
+{
+    CompanionModel model(testOptions());
+    MainView window(model);
+    window.show();
+    for (const char *tag : {"status", "pairing", "sharing", "debug"}) {
+        window.select(tag);
+        for (QWidget *control : window.findChildren<QWidget *>()) {
+            const bool input = qobject_cast<QAbstractButton *>(control) || qobject_cast<QComboBox *>(control) ||
+                               qobject_cast<QLineEdit *>(control) || qobject_cast<QAbstractScrollArea *>(control);
+            if (!control->isVisible() || !input)
+                continue;
+            EXPECT_TRUE(control->focusPolicy() & Qt::TabFocus) << tag << " " << control->metaObject()->className();
+            QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(control);
+            ASSERT_TRUE(accessible);
+            EXPECT_FALSE(accessible->text(QAccessible::Name).isEmpty()) << tag << " " << control->metaObject()->className();
+        }
+    }
+    window.select("anything else");
+    EXPECT_THAT(shown(window.page()), Contains("Current thread"));
+}
+
+TEST(CompanionWindow, LongTitlesAreCutToTwoLinesWithAnEllipsis)
+{
+    ClampedLabel title(2);
+    title.resize(200, 100);
+    const std::pair<QString, int> rows[]{// text, lines shown
+                                         {"Short", 1},
+                                         {QString("word ").repeated(100), 2},
+                                         {QString(300, 'x'), 2}};
+    for (const auto &[text, lines] : rows) {
+        title.setText(text);
+        const QStringList shownLines = title.shownLines();
+        ASSERT_EQ(shownLines.size(), lines) << text.toStdString();
+        EXPECT_EQ(shownLines.last().endsWith(QChar(0x2026)), lines == 2) << text.toStdString();
+        for (const QString &line : shownLines)
+            EXPECT_LE(title.fontMetrics().horizontalAdvance(line), 200);
+    }
+}
+
+} // namespace
+} // namespace orvane::test
