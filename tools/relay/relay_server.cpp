@@ -14,6 +14,7 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -34,6 +35,15 @@ int descriptorRoom()
         return std::numeric_limits<int>::max();
     const auto room = limit.rlim_cur > 128 ? limit.rlim_cur - 64 : limit.rlim_cur / 2;
     return static_cast<int>(room);
+}
+
+// Asio opens descriptors without close-on-exec; a program started by the process hosting the
+// relay (the tests start companions) would otherwise keep the listener open after the relay
+// stops, so connections hang in its backlog and the port cannot be bound again.
+template <typename Socket>
+void closeOnExec(Socket &socket)
+{
+    ::fcntl(socket.native_handle(), F_SETFD, FD_CLOEXEC);
 }
 
 } // namespace
@@ -62,6 +72,8 @@ public:
     {
         boost::system::error_code error;
         acceptor_.open(endpoint.protocol(), error);
+        if (!error)
+            closeOnExec(acceptor_);
         if (!error)
             acceptor_.set_option(tcp::acceptor::reuse_address(true), error);
         if (!error)
@@ -96,6 +108,7 @@ private:
                 acceptPause_.async_wait([this](boost::system::error_code) { acceptNext(); });
                 return;
             }
+            closeOnExec(socket);
             boost::system::error_code ignored;
             const IpAddress peer = plainAddress(socket.remote_endpoint(ignored).address());
             ConnectionGate::Ticket ticket;
