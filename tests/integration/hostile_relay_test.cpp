@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QTemporaryFile>
 
 #include <csignal>
@@ -117,8 +118,12 @@ TEST(HostileRelay, NeitherExhaustsNorFloodsNorFoolsTheCompanion)
     ASSERT_EQ(run(orvane, {"--pair", "123456"}, environment, 60s).exitCode, 0);
 
     RunningCompanion companion(orvane, environment);
-    for (const QString line : {"Paired.", "Relay connected.", "Codex connected."})
-        ASSERT_TRUE(companion.waitForLine(line)) << line.toStdString() << "\n" << companion.dump();
+    // The relay and Codex connect in either order.
+    for (const QString line : {"Paired.", "Relay connected.", "Codex connected."}) {
+        const QRegularExpression printed("^\\d\\d:\\d\\d:\\d\\d " + QRegularExpression::escape(line) + "$");
+        ASSERT_TRUE(waitUntil([&] { return !companion.lines().filter(printed).isEmpty(); }, 20s)) << line.toStdString() << "\n"
+                                                                                                  << companion.dump();
+    }
 
     // A frame announcing 400 MiB closes the socket at its header; the companion reconnects.
     const int upgrades = relay.upgrades();
