@@ -6,8 +6,8 @@
 #include <wslay/wslay.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
+#include <regex>
 #include <stdexcept>
 
 namespace orvane::test {
@@ -95,25 +95,14 @@ WebSocketServerPeer::Received WebSocketServerPeer::feed(std::string_view bytes)
 
 void WebSocketServerPeer::answerRequest(std::string_view head, Received &received)
 {
-    auto lineEnd = head.find("\r\n");
-    m_requestLine = std::string(head.substr(0, lineEnd));
-    while (lineEnd != std::string_view::npos) {
-        head.remove_prefix(lineEnd + 2);
-        lineEnd = head.find("\r\n");
-        const auto line = head.substr(0, lineEnd);
-        const auto colon = line.find(':');
-        std::string name(line.substr(0, colon));
-        std::transform(name.begin(), name.end(), name.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-        auto value = colon == std::string_view::npos ? std::string_view{} : line.substr(colon + 1);
-        while (!value.empty() && value.front() == ' ')
-            value.remove_prefix(1);
-        m_headers[name] = std::string(value);
-    }
+    const std::string requestLine(head.substr(0, head.find("\r\n")));
+    static const std::regex headerLine(R"(\r\n([^:\r]*): *([^\r]*))");
+    for (std::cregex_iterator line(head.data(), head.data() + head.size(), headerLine), end; line != end; ++line)
+        m_headers[QByteArray::fromStdString((*line)[1]).toLower().toStdString()] = (*line)[2];
 
     const auto key = QByteArray::fromStdString(m_headers["sec-websocket-key"]);
     const auto decodedKey = QByteArray::fromBase64Encoding(key, QByteArray::AbortOnBase64DecodingErrors);
-    const bool valid = m_requestLine == "GET / HTTP/1.1" && m_headers["host"] == "localhost" && m_headers["upgrade"] == "websocket"
+    const bool valid = requestLine == "GET / HTTP/1.1" && m_headers["host"] == "localhost" && m_headers["upgrade"] == "websocket"
         && m_headers["connection"] == "Upgrade" && m_headers["sec-websocket-version"] == "13" && decodedKey
         && decodedKey.decoded.size() == 16;
     if (!valid) {
@@ -158,7 +147,7 @@ std::string WebSocketServerPeer::close(std::uint16_t code)
 std::string encodeRaw(const RawFrame &frame)
 {
     std::string bytes;
-    bytes += static_cast<char>((frame.fin ? 0x80 : 0) | ((frame.reservedBits & 7) << 4) | (frame.opcode & 0x0f));
+    bytes += static_cast<char>((frame.fin ? 0x80 : 0) | (frame.opcode & 0x0f));
     const std::uint64_t length = frame.declaredLength == UINT64_MAX ? frame.payload.size() : frame.declaredLength;
     const char maskBit = frame.masked ? char(0x80) : char(0);
     if (length < 126) {

@@ -34,8 +34,7 @@ public:
 
     Received feed(std::string_view bytes);
     bool upgraded() const { return m_upgraded; }
-    // The request line and the headers by lower-case name, once the request head is complete.
-    const std::string &requestLine() const { return m_requestLine; }
+    // The headers by lower-case name, once the request head is complete.
     const std::map<std::string, std::string> &requestHeaders() const { return m_headers; }
 
     std::string text(std::string_view message);
@@ -53,21 +52,19 @@ private:
     std::string m_head;
     bool m_upgraded = false;
     bool m_ended = false;
-    std::string m_requestLine;
     std::map<std::string, std::string> m_headers;
     std::string_view m_input;
     std::string m_output;
     Received *m_receiving = nullptr;
 };
 
-// One frame built by hand, for shapes a codec will not produce: server-side masks, reserved
-// bits, fragments, unknown opcodes, invalid UTF-8, lengths the payload does not fill.
+// One frame built by hand, for shapes a codec will not produce: masked server frames, fragments
+// around a control frame, lengths the payload does not fill.
 struct RawFrame {
     std::uint8_t opcode = 1;
     std::string payload;
     bool fin = true;
     bool masked = false;
-    std::uint8_t reservedBits = 0;            // RSV1..RSV3 as bits 2..0
     std::uint64_t declaredLength = UINT64_MAX; // length written in the header; payload size if max
 };
 std::string encodeRaw(const RawFrame &frame);

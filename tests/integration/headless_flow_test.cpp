@@ -1,6 +1,7 @@
 // The installed `orvane --headless` beside the real, pinned Codex CLI and the installed
 // orvane-relay, the glasses played by this test: once with the Secret Service, once with the
 // private file and no Secret Service at all, where pairing without the choice must fail.
+// Second starts and the integration mode beside a running companion are headless_instance_test's.
 #include "process_harness.h"
 
 #include <gtest/gtest.h>
@@ -61,10 +62,6 @@ void pairPublishAndUnpair(QProcessEnvironment environment, const std::function<s
     ASSERT_TRUE(companion.waitForLine("Not paired.")) << companion.errors().toStdString();
     ASSERT_TRUE(companion.waitForLine("Codex connected.", 90s)) << companion.dump();
 
-    const Finished second = run(orvane, {"--headless"}, environment, 5s);
-    EXPECT_EQ(second.exitCode, 1);
-    EXPECT_EQ(second.err, "Orvane is already running.\n");
-
     const auto glasses = askForPin(relay.baseUrl());
     const Finished pairing = run(orvane, {"--pair", text(glasses.at("pin"))}, environment);
     EXPECT_EQ(pairing.exitCode, 0) << pairing.err.toStdString();
@@ -93,11 +90,6 @@ void pairPublishAndUnpair(QProcessEnvironment environment, const std::function<s
     EXPECT_EQ(status.exitCode, 0);
     EXPECT_TRUE(status.out.contains("Companion: connected\nRelay: connected\nCodex: codex-cli 0.171.0\n")) << status.out.toStdString();
     EXPECT_TRUE(status.out.contains("Pairing: " + channelId.left(8) + QChar(0x2026) + "\n")) << status.out.toStdString();
-
-    // The integration mode runs beside the companion, with a client of its own.
-    const Finished integration = run(orvane, {"--codex-integration-test"}, environment);
-    EXPECT_EQ(integration.exitCode, 0) << integration.err.toStdString();
-    EXPECT_TRUE(integration.out.startsWith("Codex integration: connected; version=codex-cli 0.171.0; listed="));
 
     // A killed App Server is replaced by the next refresh, and publishing goes on.
     const auto before = companion.appServerChildren();

@@ -6,7 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/json.hpp>
+
+#include <fstream>
 #include <functional>
+#include <sstream>
 
 namespace orvane {
 namespace {
@@ -37,22 +41,16 @@ Outcome feedInChunks(MessageFraming &framing, std::string_view bytes, std::size_
 
 TEST(LineFraming, SplitsChunksAtLineFeedsAndDropsARunawayLine)
 {
-    const struct {
-        std::vector<std::string> chunks, messages;
-        bool failed;
-    } rows[] = {{{"{\"i", "d\":1}", "\n"}, {"{\"id\":1}"}, false},
-                {{"a\nb\nc", "d\n"}, {"a", "b", "cd"}, false},
-                {{"", "\n\na\n"}, {"", "", "a"}, false},
-                {{"12345678", "\n"}, {"12345678"}, false},
-                {{"ab\n1234", "56789", "ok\n"}, {"ab", "ok"}, true},
-                {{"a\n123456789\nb\n"}, {"a"}, true}};
-    for (const auto &row : rows) {
-        LineFraming framing(8);
+    std::stringstream text;
+    text << std::ifstream(ORVANE_APPSERVER_FIXTURES "/line-framing.json").rdbuf();
+    const auto rows = boost::json::parse(text.str());
+    for (const auto &row : rows.as_array()) {
+        LineFraming framing(8); // lines of up to 8 bytes
         Outcome outcome;
-        for (const auto &chunk : row.chunks)
-            outcome.add(framing.feed(chunk));
-        EXPECT_EQ(outcome.messages, row.messages) << row.chunks.back();
-        EXPECT_EQ(outcome.failed, row.failed) << row.chunks.back();
+        for (const auto &chunk : row.at("chunks").as_array())
+            outcome.add(framing.feed(chunk.as_string()));
+        EXPECT_EQ(boost::json::value_from(outcome.messages), row.at("messages")) << row;
+        EXPECT_EQ(outcome.failed, row.at("failed").as_bool()) << row;
     }
 }
 
