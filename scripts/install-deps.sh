@@ -9,7 +9,8 @@ build_packages=(
     qcoro-qt6-dev libboost-json1.81-dev libpcre2-dev libicu-dev libsecret-1-dev libwslay-dev
     googletest libbenchmark-dev
 )
-test_packages=(xvfb xauth dbus dbus-x11 gnome-keyring libsecret-tools git)
+# chromium: the browser the glasses page test drives.
+test_packages=(xvfb xauth dbus dbus-x11 gnome-keyring libsecret-tools git chromium)
 
 wanted=("${build_packages[@]}")
 if [[ "${1:-}" == "--test" ]]; then

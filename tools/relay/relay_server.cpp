@@ -1,5 +1,7 @@
 #include "relay/relay_server.h"
 
+#include "relay/glasses_page.h"
+
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
 #include <QJsonDocument>
@@ -21,6 +23,16 @@ void answer(QHttpServerResponder &responder, const QJsonObject &body, Status sta
 void fail(QHttpServerResponder &responder, Status status, const QString &message)
 {
     answer(responder, {{"message", message}}, status);
+}
+
+void serve(QHttpServerResponder &responder, const GlassesPage::File &file)
+{
+    responder.writeStatusLine(Status::Ok);
+    responder.writeHeader("Content-Type", file.contentType);
+    responder.writeHeader("Content-Length", QByteArray::number(file.body.size()));
+    for (const auto &[name, value] : GlassesPage::securityHeaders())
+        responder.writeHeader(name, value);
+    responder.writeBody(file.body);
 }
 
 bool isUpgrade(const QHttpServerRequest &request)
@@ -65,7 +77,9 @@ bool RelayServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *s
     auto responder = makeResponder(request, socket);
     using Method = QHttpServerRequest::Method;
 
-    if (method == Method::Post && path == QStringLiteral("/v1/pairings")) {
+    if (const auto file = method == Method::Get ? GlassesPage::find(path) : std::nullopt) {
+        serve(responder, *file);
+    } else if (method == Method::Post && path == QStringLiteral("/v1/pairings")) {
         issuePin(responder);
     } else if (method == Method::Post && path == QStringLiteral("/v1/pairings/complete")) {
         completePairing(request, responder);

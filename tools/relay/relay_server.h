@@ -12,6 +12,7 @@
 namespace orvane {
 
 // The relay's HTTP routes, and the upgrade of the channel path to a WebSocket:
+//   GET  /, /glasses.css, /glasses.js  the glasses page (GlassesPage)
 //   POST /v1/pairings                  the glasses ask for a PIN
 //   POST /v1/pairings/complete         the companion redeems it for a channel
 //   GET  /v1/pairings/{pairingId}      the glasses collect their subscriber token, once

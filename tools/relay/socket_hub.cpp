@@ -18,6 +18,11 @@ QByteArray errorMessage(const QString &text)
     return compact({{"type", "error"}, {"message", text}});
 }
 
+QByteArray publisherMessage(bool online)
+{
+    return compact({{"type", "publisher"}, {"online", online}});
+}
+
 void sendUtf8(QWebSocket *socket, const QByteArray &utf8)
 {
     socket->sendTextMessage(QString::fromUtf8(utf8));
@@ -115,8 +120,13 @@ void SocketHub::authenticate(Peer &peer, const QJsonObject &message)
         refuse(peer, QStringLiteral("The token is not valid for this channel."));
         return;
     }
+    const bool publisherWasOnline = hasPublisher(peer.channelId);
     peer.role = role;
     sendUtf8(peer.socket.get(), compact({{"type", "authenticated"}}));
+    if (*role == ChannelStore::Role::subscriber)
+        sendUtf8(peer.socket.get(), publisherMessage(publisherWasOnline));
+    else if (!publisherWasOnline)
+        sendTo(ChannelStore::Role::subscriber, peer.channelId, publisherMessage(true));
     const auto snapshot = lastSnapshot_.constFind(peer.channelId);
     if (*role == ChannelStore::Role::subscriber && snapshot != lastSnapshot_.cend())
         sendUtf8(peer.socket.get(), *snapshot);
@@ -141,6 +151,14 @@ void SocketHub::sendTo(ChannelStore::Role role, const QString &channelId, const 
             sendUtf8(raw, utf8);
 }
 
+bool SocketHub::hasPublisher(const QString &channelId) const
+{
+    for (const auto &[raw, peer] : peers_)
+        if (peer.channelId == channelId && peer.role == ChannelStore::Role::publisher)
+            return true;
+    return false;
+}
+
 void SocketHub::refuse(Peer &peer, const QString &message)
 {
     QWebSocket *raw = peer.socket.get();
@@ -156,7 +174,11 @@ void SocketHub::drop(QWebSocket *socket)
         return;
     socket->disconnect(this);
     it->second.socket.release()->setParent(this);
+    const QString channelId = it->second.channelId;
+    const bool wasPublisher = it->second.role == ChannelStore::Role::publisher;
     peers_.erase(it);
+    if (wasPublisher && !hasPublisher(channelId))
+        sendTo(ChannelStore::Role::subscriber, channelId, publisherMessage(false));
     // Deleting a socket at once would lose the error and close frames still buffered (and
     // its signals may be on the stack): it goes once the peer has closed, or after a grace.
     if (socket->state() == QAbstractSocket::UnconnectedState) {

@@ -17,7 +17,8 @@ namespace orvane {
 
 // The relay's WebSocket side: every socket belongs to one channel, authenticates with its
 // first frame, and then publishers' snapshots and events go to the channel's subscribers and
-// subscribers' commands to its publishers.
+// subscribers' commands to its publishers. Subscribers hear {"type":"publisher","online":…}
+// when they authenticate and whenever the channel gains its first or loses its last publisher.
 class SocketHub : public QObject {
     Q_OBJECT
 public:
@@ -44,6 +45,7 @@ private:
     void forward(const Peer &from, const QString &type, const QByteArray &utf8);
     void sendTo(ChannelStore::Role role, const QString &channelId, const QByteArray &utf8);
     void drop(QWebSocket *socket);
+    bool hasPublisher(const QString &channelId) const;
     void refuse(Peer &peer, const QString &message);
 
     ChannelStore &channels_;
