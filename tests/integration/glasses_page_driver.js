@@ -47,7 +47,8 @@ async function main() {
     say('pair-line', await page.textContent('#pair-line'));
 
     // Each instruction: "state MS TEXT" waits up to MS for the current thread's state to show TEXT,
-    // "stop" presses Stop and reports the result, "banner TEXT" waits for the banner to say TEXT.
+    // "stop" presses Stop and reports the result, "banner TEXT" waits for the banner to say TEXT,
+    // "shoot NAME" takes the screenshots, "reload" reloads the page and "forget" presses Forget.
     for (;;) {
       const instruction = await nextInstruction();
       const [word, ...rest] = instruction.split(' ');
@@ -70,8 +71,14 @@ async function main() {
       } else if (word === 'shoot') {
         await shoot(argument);
         say('shot', argument);
-      } else if (word === 'raw') {
-        say('raw', JSON.stringify({ meta: await page.textContent('#raw-meta'), json: await page.textContent('#raw') }));
+      } else if (word === 'reload') {
+        await page.reload();
+        await page.waitForSelector('#live', { state: 'visible' });
+        say('reloaded');
+      } else if (word === 'forget') {
+        await page.click('#forget');
+        await page.waitForFunction(() => /^\d{6}$/.test(document.getElementById('pin').textContent));
+        say('forgot', JSON.stringify(await page.evaluate(() => ({ ...localStorage }))));
       } else if (word === 'done') {
         say('problems', JSON.stringify(problems));
         return;

@@ -108,6 +108,13 @@ TEST(GlassesPage, PairsFollowsAThreadStopsItAndNoticesTheCompanionLeaving)
     ASSERT_TRUE(browser.expect("banner")) << browser.dump();
     browser.tell("shoot offline");
     ASSERT_TRUE(browser.expect("shot")) << browser.dump();
+    // The pairing outlives a reload: the relay says at once that nobody publishes.
+    browser.tell("reload");
+    ASSERT_TRUE(browser.expect("reloaded")) << browser.dump();
+    browser.tell("banner The companion is offline.");
+    ASSERT_TRUE(browser.expect("banner")) << browser.dump();
+    browser.tell("forget");
+    EXPECT_EQ(browser.expect("forgot"), "{}") << browser.dump();
     browser.tell("done");
     EXPECT_EQ(browser.expect("problems"), "[]") << browser.dump();
     for (const char *name : {"pairing", "thinking", "offline"})

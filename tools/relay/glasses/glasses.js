@@ -307,7 +307,7 @@ function render() {
   const offline = companionProblem(now);
   $('d-banner').hidden = !offline;
   text($('d-banner'), offline);
-  const reachable = Boolean(state.socket) && state.publisherOnline === true;
+  const reachable = Boolean(state.socket) && state.publisherOnline !== false;
   $('request-snapshot').disabled = !reachable;
   $('stop-thread').disabled = !(reachable && thread && runningStates.has(thread.status) && thread.cancellationSupported === true);
   $('stop-thread').dataset.threadId = thread ? thread.id : '';
@@ -317,7 +317,7 @@ function companionProblem(now) {
   if (state.ended) return 'This pairing has ended.';
   if (!state.socket) return 'Not connected to the relay.';
   if (state.publisherOnline === false) return 'The companion is offline.';
-  if (state.publisherOnline && now - state.lastSnapshotAt > staleAfterMs) {
+  if (now - state.lastSnapshotAt > staleAfterMs) {
     return 'No snapshot for 15 s: the companion may be offline.';
   }
   return '';
