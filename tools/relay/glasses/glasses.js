@@ -20,6 +20,7 @@ const state = {
   attempt: 0,
   reconnectTimer: 0,
   pollTimer: 0,
+  pinRound: 0,        // a newer PIN ends the polling for older ones
   publisherOnline: null,
   lastSnapshotAt: 0,
   snapshot: null,
@@ -56,6 +57,7 @@ function loadPairing() {
 
 async function requestPin() {
   clearTimeout(state.pollTimer);
+  const round = ++state.pinRound;
   $('pairing').hidden = false;
   $('live').hidden = true;
   text($('pin'), '––––––');
@@ -71,15 +73,16 @@ async function requestPin() {
     state.pollTimer = setTimeout(requestPin, 5000);
     return;
   }
+  if (round !== state.pinRound) return;
   text($('pin'), answer.pin);
   text($('pair-line'), `ORVANE_RELAY_URL=${location.origin} orvane --pair ${answer.pin}`);
   const until = new Date(answer.expiresAt);
   text($('pairing-note'), `Waiting for the companion… The PIN is valid until ${until.toLocaleTimeString()}.`);
   say('Not paired yet.');
-  pollPairing(answer.pairingId);
+  pollPairing(answer.pairingId, round);
 }
 
-async function pollPairing(pairingId) {
+async function pollPairing(pairingId, round) {
   let answer = null;
   let status = 0;
   try {
@@ -87,6 +90,7 @@ async function pollPairing(pairingId) {
     status = response.status;
     answer = await response.json();
   } catch (ignored) { /* the relay is away; ask again below */ }
+  if (round !== state.pinRound) return;
   if (status === 404) {
     requestPin();  // expired: a fresh PIN
     return;
@@ -98,7 +102,7 @@ async function pollPairing(pairingId) {
     showLive();
     return;
   }
-  state.pollTimer = setTimeout(() => pollPairing(pairingId), status ? 1000 : 3000);
+  state.pollTimer = setTimeout(() => pollPairing(pairingId, round), status ? 1000 : 3000);
 }
 
 function forget() {
