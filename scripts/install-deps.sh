@@ -11,7 +11,8 @@ build_packages=(
     # orvane-relay: Boost.Beast (header-only) and SQLite for its channel store
     libboost1.81-dev libsqlite3-dev
 )
-test_packages=(xvfb xauth dbus dbus-x11 gnome-keyring libsecret-tools git)
+# chromium: the browser the glasses page test drives.
+test_packages=(xvfb xauth dbus dbus-x11 gnome-keyring libsecret-tools git chromium)
 
 wanted=("${build_packages[@]}")
 if [[ "${1:-}" == "--test" ]]; then

@@ -3,6 +3,7 @@
 #include "relay/channel_hub.h"
 #include "relay/channel_store.h"
 #include "relay/connection_gate.h"
+#include "relay/glasses_page.h"
 #include "relay/http_session.h"
 #include "relay/relay_context.h"
 #include "relay/relay_endpoints.h"
@@ -48,6 +49,7 @@ public:
           acceptor_(io_), acceptPause_(io_), sweepTimer_(io_)
     {
         addRelayEndpoints(routes_, channels_, pins_, hub_);
+        GlassesPage::addRoutes(routes_);
     }
 
     ~Running()
