@@ -15,6 +15,7 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -35,6 +36,13 @@ int descriptorRoom()
         return std::numeric_limits<int>::max();
     const auto room = limit.rlim_cur > 128 ? limit.rlim_cur - 64 : limit.rlim_cur / 2;
     return static_cast<int>(room);
+}
+
+// Asio leaves descriptors inheritable: a process the host program starts later would keep the
+// relay's port and connections open after the relay has closed them.
+void closeOnExec(int descriptor)
+{
+    ::fcntl(descriptor, F_SETFD, ::fcntl(descriptor, F_GETFD) | FD_CLOEXEC);
 }
 
 } // namespace
@@ -64,6 +72,8 @@ public:
     {
         boost::system::error_code error;
         acceptor_.open(endpoint.protocol(), error);
+        if (!error)
+            closeOnExec(acceptor_.native_handle());
         if (!error)
             acceptor_.set_option(tcp::acceptor::reuse_address(true), error);
         if (!error)
@@ -98,6 +108,7 @@ private:
                 acceptPause_.async_wait([this](boost::system::error_code) { acceptNext(); });
                 return;
             }
+            closeOnExec(socket.native_handle());
             boost::system::error_code ignored;
             const IpAddress peer = plainAddress(socket.remote_endpoint(ignored).address());
             ConnectionGate::Ticket ticket;
