@@ -13,7 +13,8 @@ build_packages=(
     # Qt's SVG icon engine: the window's and the tray's icons are SVGs, sharp at any scale.
     libqt6svg6
 )
-test_packages=(xvfb xauth dbus dbus-x11 gnome-keyring libsecret-tools git)
+# chromium: the browser the glasses page test drives.
+test_packages=(xvfb xauth dbus dbus-x11 gnome-keyring libsecret-tools git chromium)
 # libFuzzer and its sanitizer runtimes come with Debian's clang; it builds against g++'s libstdc++.
 fuzz_packages=(clang libclang-rt-14-dev)
 

@@ -8,6 +8,8 @@ build=$1
 relay="$build/tools/relay/orvane-relay"
 orvane="$build/src/app/orvane"
 relay_address=127.0.0.1:8787
+# The first-run flow starts on the glasses page: its PIN, its pairing line, then the threads.
+echo "Open http://$relay_address/ to see what your glasses see"
 
 # Codex: the user's own when there is one, else the pinned CLI in the build tree.
 if [[ -z "${ORVANE_CODEX:-}" ]] && ! command -v codex >/dev/null 2>&1; then
@@ -53,8 +55,8 @@ if [[ -z "${ORVANE_CREDENTIAL_STORE:-}" ]] && ! secret_service; then
     echo "No Secret Service here: the pairing is kept in ${XDG_CONFIG_HOME:-$HOME/.config}/orvane/credentials.json."
 fi
 
-echo "Ask the relay for a PIN: $relay --new-pin"
-echo "Then pair with it:       $orvane --pair PIN"
+echo "Without the page, ask the relay for a PIN: $relay --new-pin"
+echo "and pair with it:                          $orvane --pair PIN"
 if [[ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]]; then
     exec "$orvane"
 fi

@@ -220,6 +220,9 @@ TEST(RelayProcess, DropsASubscriberThatStopsReadingWhileOthersKeepReceivingCompr
     for (int i = 0; i < 7; ++i) {
         readers.push_back(std::make_unique<RawRelayClient>("127.0.0.1", relay.port()));
         ASSERT_EQ(joinAs(*readers.back(), channel, "subscriber", i == 0), authenticated);
+        const auto presence = readers.back()->nextMessage();
+        ASSERT_TRUE(presence);
+        EXPECT_EQ(presence->payload, R"({"type":"publisher","online":true})");
     }
     RawRelayClient ninth("127.0.0.1", relay.port());
     EXPECT_EQ(json(joinAs(ninth, channel, "subscriber"))["message"], "This channel has as many subscribers as it may have.");

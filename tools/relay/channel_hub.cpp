@@ -1,6 +1,16 @@
 #include "relay/channel_hub.h"
 
+#include <boost/json.hpp>
+
 namespace orvane {
+namespace {
+
+Frame publisherFrame(bool online)
+{
+    return makeFrame(boost::json::serialize(boost::json::object{{"type", "publisher"}, {"online", online}}));
+}
+
+} // namespace
 
 Frame makeFrame(std::string text, bool snapshot)
 {
@@ -28,6 +38,7 @@ void ChannelHub::join(const std::string &channelId, Role role, HubPeer &peer)
     channelOf_[&peer] = channelId;
     if (role == Role::subscriber) {
         channel.subscribers.insert(&peer);
+        peer.deliver(publisherFrame(!channel.publishers.empty()));
         if (channel.lastSnapshot.text)
             peer.deliver(channel.lastSnapshot);
         return;
@@ -105,10 +116,17 @@ void ChannelHub::shutDown()
     channelOf_.clear();
 }
 
-void ChannelHub::publisherPresence(const std::string &channelId, [[maybe_unused]] bool online)
+void ChannelHub::publisherPresence(const std::string &channelId, bool online)
 {
     if (store_.exists(channelId))
         store_.touch(channelId);
+    const auto it = channels_.find(channelId);
+    // Subscribers hear only when the first publisher comes or the last one goes.
+    if (it == channels_.end() || it->second.publishers.size() != (online ? 1U : 0U))
+        return;
+    const Frame frame = publisherFrame(online);
+    for (HubPeer *subscriber : std::vector(it->second.subscribers.begin(), it->second.subscribers.end()))
+        subscriber->deliver(frame);
 }
 
 } // namespace orvane

@@ -30,7 +30,9 @@ public:
 
 // Who is connected to which channel, and what goes where: publishers' snapshots and events to
 // the channel's subscribers (the last snapshot also to each newcomer), subscribers' commands to
-// its publishers. Everything runs on the relay's one I/O thread.
+// its publishers. Subscribers hear {"type":"publisher","online":…} when they join and whenever
+// the channel gains its first or loses its last publisher. Everything runs on the relay's one
+// I/O thread.
 class ChannelHub {
 public:
     using Role = ChannelStore::Role;

@@ -3,6 +3,7 @@
 #include "relay/channel_hub.h"
 #include "relay/channel_store.h"
 #include "relay/connection_gate.h"
+#include "relay/glasses_page.h"
 #include "relay/http_session.h"
 #include "relay/relay_context.h"
 #include "relay/relay_endpoints.h"
@@ -37,13 +38,11 @@ int descriptorRoom()
     return static_cast<int>(room);
 }
 
-// Asio opens descriptors without close-on-exec; a program started by the process hosting the
-// relay (the tests start companions) would otherwise keep the listener open after the relay
-// stops, so connections hang in its backlog and the port cannot be bound again.
-template <typename Socket>
-void closeOnExec(Socket &socket)
+// Asio leaves descriptors inheritable: a process the host program starts later would keep the
+// relay's port and connections open after the relay has closed them.
+void closeOnExec(int descriptor)
 {
-    ::fcntl(socket.native_handle(), F_SETFD, FD_CLOEXEC);
+    ::fcntl(descriptor, F_SETFD, ::fcntl(descriptor, F_GETFD) | FD_CLOEXEC);
 }
 
 } // namespace
@@ -58,6 +57,7 @@ public:
           acceptor_(io_), acceptPause_(io_), sweepTimer_(io_)
     {
         addRelayEndpoints(routes_, channels_, pins_, hub_);
+        GlassesPage::addRoutes(routes_);
     }
 
     ~Running()
@@ -73,7 +73,7 @@ public:
         boost::system::error_code error;
         acceptor_.open(endpoint.protocol(), error);
         if (!error)
-            closeOnExec(acceptor_);
+            closeOnExec(acceptor_.native_handle());
         if (!error)
             acceptor_.set_option(tcp::acceptor::reuse_address(true), error);
         if (!error)
@@ -108,7 +108,7 @@ private:
                 acceptPause_.async_wait([this](boost::system::error_code) { acceptNext(); });
                 return;
             }
-            closeOnExec(socket);
+            closeOnExec(socket.native_handle());
             boost::system::error_code ignored;
             const IpAddress peer = plainAddress(socket.remote_endpoint(ignored).address());
             ConnectionGate::Ticket ticket;

@@ -14,8 +14,9 @@
 namespace orvane {
 
 // orvane-relay: accepts connections on its own I/O thread, admits them through the connection
-// gate, and hands them to HTTP sessions (the endpoints in relay_endpoints.h, and the upgrade of
-// /v1/channels/{id}/connect to a WebSocket). Expired channels are swept once a minute.
+// gate, and hands them to HTTP sessions (the endpoints in relay_endpoints.h, the glasses page in
+// glasses_page.h, and the upgrade of /v1/channels/{id}/connect to a WebSocket). Expired channels
+// are swept once a minute.
 class RelayServer {
 public:
     struct Options {

@@ -61,6 +61,7 @@ TEST_F(WithRelay, SnapshotsResultsAndCommandsCrossTheRelay)
     publisher.send(sample);
     TestSocket subscriber;
     ASSERT_TRUE(subscriber.authenticate(relay.socketUrl(pairing), "subscriber", pairing.subscriberToken));
+    EXPECT_EQ(parsed(subscriber.next()), (json::object{{"type", "publisher"}, {"online", true}}));
     EXPECT_EQ(decode<GlassesSnapshot>(parsed(subscriber.next()).at("snapshot")), sample) << "a late subscriber gets the last one";
 
     publisher.sendCommandResult("command-7", "succeeded", "Stopped.", 7);
@@ -177,6 +178,7 @@ TEST_F(ScriptedRelay, ActsOnTheInboundTableAndIgnoresEverythingElse)
         {R"({"type":"command","command":{"id":"x"}})", {}, {{{"id", "x"}}}, false},
         {R"({"type":"command","command":"stop"})", {}, {}, false},
         {R"({"type":"surprise","command":{"id":"x"}})", {}, {}, false},
+        {R"({"type":"publisher","online":false})", {}, {}, false},
         {R"({"type":"command","command":{"id":)", {}, {}, false},
         {R"({"type":"command","command":{"id":"binary"}})", {}, {{{"id", "binary"}}}, true},
         // Decoding with replacement characters would make this a command for "b\uFFFDad".

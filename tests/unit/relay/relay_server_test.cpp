@@ -89,6 +89,7 @@ TEST(RelayServer, RefusesWrongFirstMessagesUnknownPathsAndFramesOverTheLimit)
     TestSocket publisher, subscriber;
     ASSERT_TRUE(publisher.authenticate(relay.socketUrl(pairing), "publisher", publisherToken));
     ASSERT_TRUE(subscriber.authenticate(relay.socketUrl(pairing), "subscriber", pairing.subscriberToken));
+    EXPECT_EQ(json(subscriber.next()).value("type"), "publisher");
     const QByteArray head = R"({"type":"event","pad":")";
     const auto sized = [&](qsizetype size) { return head + QByteArray(size - head.size() - 2, 'x') + "\"}"; };
     publisher.send(R"({"type":"mystery"})");

@@ -1,0 +1,126 @@
+// The glasses page as a user meets it: Chromium opens it from orvane-relay, the PIN it shows
+// pairs a headless companion playing the fake App Server, the page follows the thread, stops
+// it, and says so when the companion goes away. Screenshots land in the build tree.
+#include "companion_harness.h"
+#include "fake_codex.h"
+#include "process_harness.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+
+#include <csignal>
+
+namespace orvane::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+json::object scenario(const char *state)
+{
+    return {{"version", {{"output", "codex-cli 0.171.0\n"}}},
+            {"stdio", session({{"t1", state, 1796590100}, {"t2", "finished", 1796590000}})}};
+}
+
+// The node script driving the browser: one instruction a line in, "<word> <details>" lines out.
+class BrowserDriver {
+public:
+    BrowserDriver(const QUrl &relay, const QString &screenshots)
+    {
+        process_.start("node", {ORVANE_GLASSES_PAGE_DRIVER, ORVANE_TEST_PLAYWRIGHT_DIR, relay.toString(), screenshots});
+    }
+    ~BrowserDriver()
+    {
+        process_.kill();
+        process_.waitForFinished();
+    }
+    void tell(const QString &instruction) { process_.write((instruction + '\n').toUtf8()); }
+    // The details of the next line saying `word`; an "error" line or silence ends the wait empty.
+    std::optional<QString> expect(const QString &word, std::chrono::milliseconds limit = 60s)
+    {
+        std::optional<QString> details;
+        waitUntil(
+            [&] {
+                while (!details && process_.canReadLine()) {
+                    const QString line = QString::fromUtf8(process_.readLine()).chopped(1);
+                    said_ += line + '\n';
+                    const qsizetype blank = line.indexOf(u' ');
+                    if (line.left(blank) == word)
+                        details = line.mid(blank + 1);
+                    else if (line.startsWith("error "))
+                        return true;
+                }
+                return details.has_value() || process_.state() == QProcess::NotRunning;
+            },
+            limit);
+        return details;
+    }
+    std::string dump() { return (said_ + process_.readAllStandardError()).toStdString(); }
+
+private:
+    QProcess process_;
+    QString said_;
+};
+
+TEST(GlassesPage, PairsFollowsAThreadStopsItAndNoticesTheCompanionLeaving)
+{
+    FakeCodex codex(scenario("finished"));
+    RelayProcess relay(ORVANE_RELAY_EXECUTABLE);
+    ASSERT_FALSE(relay.baseUrl().isEmpty());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("ORVANE_RELAY_URL", relay.baseUrl().toString());
+    auto companion = std::make_unique<RunningCompanion>(ORVANE_EXECUTABLE, environment);
+    ASSERT_TRUE(companion->waitForLine("2 threads; current: \"Task t1\", Finished")) << companion->dump();
+
+    const QString screenshots = QDir(ORVANE_SCREENSHOT_DIR).absolutePath();
+    QDir().mkpath(screenshots);
+    BrowserDriver browser(relay.baseUrl(), screenshots);
+    const auto csp = browser.expect("csp");
+    ASSERT_TRUE(csp) << browser.dump();
+    EXPECT_TRUE(csp->startsWith("default-src 'none'; script-src 'self';")) << csp->toStdString();
+    const auto pin = browser.expect("pin");
+    ASSERT_TRUE(pin) << browser.dump();
+    EXPECT_EQ(browser.expect("pair-line"), "ORVANE_RELAY_URL=" + relay.baseUrl().toString() + " orvane --pair " + *pin);
+
+    const Finished paired = run(ORVANE_EXECUTABLE, {"--pair", *pin}, environment, 30s);
+    ASSERT_EQ(paired.exitCode, 0) << paired.err.toStdString();
+    browser.tell("state 30000 Finished");
+    ASSERT_EQ(browser.expect("state"), "Finished") << browser.dump();
+
+    // Codex starts a turn: the next App Server the companion starts reports it.
+    codex.replace(scenario("thinking"));
+    for (const qint64 child : companion->appServerChildren())
+        ::kill(static_cast<pid_t>(child), SIGKILL);
+    ASSERT_TRUE(companion->waitForLine("Thread \"Task t1\": Thinking\u2026", 30s)) << companion->dump();
+    browser.tell("state 5000 Thinking\u2026");
+    ASSERT_EQ(browser.expect("state"), "Thinking\u2026") << browser.dump();
+    browser.tell("shoot thinking");
+    ASSERT_TRUE(browser.expect("shot")) << browser.dump();
+
+    browser.tell("stop");
+    const auto result = browser.expect("result");
+    ASSERT_TRUE(result) << browser.dump();
+    EXPECT_TRUE(result->startsWith("stop_thread t1: succeeded: Codex was asked to stop. (sequence ")) << result->toStdString();
+    EXPECT_EQ(requests(codex.received(), "turn/interrupt").size(), 1u);
+
+    companion.reset();
+    browser.tell("banner The companion is offline.");
+    ASSERT_TRUE(browser.expect("banner")) << browser.dump();
+    browser.tell("shoot offline");
+    ASSERT_TRUE(browser.expect("shot")) << browser.dump();
+    // The pairing outlives a reload: the relay says at once that nobody publishes.
+    browser.tell("reload");
+    ASSERT_TRUE(browser.expect("reloaded")) << browser.dump();
+    browser.tell("banner The companion is offline.");
+    ASSERT_TRUE(browser.expect("banner")) << browser.dump();
+    browser.tell("forget");
+    EXPECT_EQ(browser.expect("forgot"), "{}") << browser.dump();
+    browser.tell("done");
+    EXPECT_EQ(browser.expect("problems"), "[]") << browser.dump();
+    for (const char *name : {"pairing", "thinking", "offline"})
+        for (const char *scale : {"1x", "2x"})
+            EXPECT_TRUE(QFile::exists(screenshots + "/" + name + "-" + scale + ".png")) << name << scale;
+}
+
+} // namespace
+} // namespace orvane::test
