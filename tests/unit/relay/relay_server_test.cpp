@@ -1,5 +1,7 @@
 // orvane-relay in the test process on loopback: pairing through RelayPublisher's call on a
-// clock the test moves, and the socket hub's refusals; revoking is in relay_publisher_test.
+// clock the test moves, and the socket hub's refusals; idle connections, the connection cap and
+// expiring channels under short limits; revoking is in relay_publisher_test.
+#include "raw_relay_client.h"
 #include "relay_test_support.h"
 
 #include <await_task.h>
@@ -8,6 +10,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+
+#include <atomic>
 
 namespace orvane::test {
 namespace {
@@ -98,6 +102,73 @@ TEST(RelayServer, RefusesWrongFirstMessagesUnknownPathsAndFramesOverTheLimit)
     publisher.send(sized(262'144));
     EXPECT_EQ(subscriber.next().value_or("").size(), 262'144) << "the connection stays and mystery went nowhere";
     EXPECT_FALSE(subscriber.waitClosed(1200ms)) << "the authentication deadline spares authenticated sockets";
+}
+
+const std::string unknownPairing = "GET /v1/pairings/none HTTP/1.1\r\nHost: relay\r\n\r\n";
+
+TEST(RelayServer, ClosesAKeptAliveConnectionThatFallsSilentAndRefusesConnectionsOverTheTotal)
+{
+    ServerLimits quickIdle;
+    quickIdle.keepAliveIdle = 1s;
+    LocalRelay idleRelay({}, &QDateTime::currentDateTimeUtc, 10s, quickIdle);
+    RawRelayClient silent("127.0.0.1", idleRelay.port());
+    EXPECT_EQ(silent.http(unknownPairing).status, 404);
+    EXPECT_EQ(silent.http(unknownPairing).status, 404) << "kept alive between requests";
+    EXPECT_TRUE(silent.waitClosed(20s));
+
+    ServerLimits two;
+    two.connectionsTotal = 2;
+    LocalRelay fullRelay({}, &QDateTime::currentDateTimeUtc, 10s, two);
+    auto first = std::make_unique<RawRelayClient>("127.0.0.1", fullRelay.port());
+    RawRelayClient second("127.0.0.1", fullRelay.port());
+    ASSERT_EQ(first->http(unknownPairing).status, 404);
+    ASSERT_EQ(second.http(unknownPairing).status, 404);
+    RawRelayClient third("127.0.0.1", fullRelay.port());
+    EXPECT_EQ(third.http(unknownPairing).status, 0) << "refused at accept";
+    EXPECT_EQ(first->http(unknownPairing).status, 404);
+    EXPECT_EQ(second.http(unknownPairing).status, 404);
+
+    // A leaving client frees its place; the relay may see the newcomer before the goodbye.
+    first.reset();
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    int status = 0;
+    while (status == 0 && std::chrono::steady_clock::now() < deadline)
+        status = RawRelayClient("127.0.0.1", fullRelay.port()).http(unknownPairing, 2s).status;
+    EXPECT_EQ(status, 404);
+}
+
+TEST(RelayServer, ExpiresChannelsWithoutAPublisherAndPairingsTheGlassesNeverCollected)
+{
+    std::atomic<qint64> clockAhead = 0; // read by the relay's own thread at every sweep
+    ServerLimits shortLives;
+    shortLives.channelIdleLife = 4s;
+    shortLives.sweepInterval = 1s;
+    LocalRelay relay({}, [&] { return QDateTime::currentDateTimeUtc().addSecs(clockAhead); }, 10s, shortLives);
+    const auto authenticates = [&](const std::string &channelId, const QString &role, const QString &token) {
+        TestSocket socket;
+        return socket.authenticate(socketUrl(relay.baseUrl(), channelId.c_str()), role, token);
+    };
+
+    const LocalRelay::Pairing published = relay.pair();
+    TestSocket publisher;
+    ASSERT_TRUE(publisher.authenticate(relay.socketUrl(published), "publisher", published.credentials.publisherToken.c_str()));
+    RelayPublisher companion(relay.baseUrl(), quickTiming());
+    const PairingCredentials uncollected = awaitTask(companion.completePairing(relay.issuePin()));
+    TestSocket uncollectedPublisher;
+    ASSERT_TRUE(uncollectedPublisher.authenticate(socketUrl(relay.baseUrl(), uncollected.channelId.c_str()), "publisher",
+                                                  uncollected.publisherToken.c_str()));
+    const LocalRelay::Pairing forgotten = relay.pair();
+
+    EXPECT_TRUE(waitUntil([&] { return !authenticates(forgotten.credentials.channelId, "subscriber", forgotten.subscriberToken); }, 30s));
+    EXPECT_FALSE(authenticates(forgotten.credentials.channelId, "publisher", forgotten.credentials.publisherToken.c_str()));
+    EXPECT_TRUE(authenticates(uncollected.channelId, "publisher", uncollected.publisherToken.c_str())) << "its PIN still lives";
+
+    clockAhead = 301;
+    EXPECT_EQ(json(uncollectedPublisher.next(20s)).value("type"), "revoked");
+    EXPECT_TRUE(uncollectedPublisher.waitClosed(20s));
+    EXPECT_FALSE(authenticates(uncollected.channelId, "publisher", uncollected.publisherToken.c_str()));
+    EXPECT_TRUE(authenticates(published.credentials.channelId, "subscriber", published.subscriberToken))
+        << "a channel whose publisher is present stays";
 }
 
 TEST(RelayServer, KeysClientsByIpv4AddressOrIpv6Slash64AndBelievesOnlyTrustedProxies)

@@ -27,8 +27,9 @@ static QJsonObject json(const QByteArray &bytes)
     return QJsonDocument::fromJson(bytes).object();
 }
 
-LocalRelay::LocalRelay(PinBook::Limits limits, PinBook::Clock clock, std::chrono::milliseconds authenticationTimeout)
-    : options_{data_.path(), limits, std::move(clock), authenticationTimeout, {}, {}}
+LocalRelay::LocalRelay(PinBook::Limits limits, PinBook::Clock clock, std::chrono::milliseconds authenticationTimeout,
+                       ServerLimits server)
+    : options_{data_.path(), limits, std::move(clock), authenticationTimeout, server, {}}
 {
     start();
 }

@@ -38,12 +38,13 @@ inline QUrl socketUrl(const QUrl &base, const QString &channelId)
 class LocalRelay {
 public:
     explicit LocalRelay(PinBook::Limits limits = {}, PinBook::Clock clock = &QDateTime::currentDateTimeUtc,
-                        std::chrono::milliseconds authenticationTimeout = 10s);
+                        std::chrono::milliseconds authenticationTimeout = 10s, ServerLimits server = {});
     // Listens on the port of the first start; does nothing while running.
     void start();
     void stop() { server_.reset(); }
     QUrl baseUrl() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port_)); }
     QUrl url(const QString &path) const { return QUrl(baseUrl().toString() + path); }
+    quint16 port() const { return port_; }
 
     struct Pairing {
         PairingCredentials credentials;
