@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QDateTime>
+
 #include <QFile>
 #include <QRegularExpression>
 
@@ -78,10 +80,12 @@ TEST(GlassesProtocolDoc, ExamplesTravelThroughTheRelayAndTheCompanionAsDocumente
     model->start();
     ASSERT_TRUE(waitUntil([&] { return model->relayConnected(); }, 20s));
 
+    // The documented expiry, 14:03:00, stands for a minute ahead of sending.
     const auto send = [&](json::object frame) {
         if (frame["token"] == "<subscriberToken>")
             frame["token"] = glasses.pairing.subscriberToken.toStdString();
-        glasses.socket.send(QByteArray::fromStdString(json::serialize(frame)));
+        const QString aMinuteAhead = QDateTime::currentDateTimeUtc().addSecs(60).toString(Qt::ISODate).chopped(1);
+        glasses.socket.send(QByteArray::fromStdString(json::serialize(frame)).replace("2026-12-07T14:03:00", aMinuteAhead.toUtf8()));
     };
     const auto expectDocumented = [&](const std::optional<json::object> &frame) {
         ASSERT_TRUE(frame);
