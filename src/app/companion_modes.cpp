@@ -53,12 +53,17 @@ int serve(const InstanceLock &)
         std::cerr << "Unable to listen on " << InstanceServer::socketPath().toStdString() << ".\n";
         return 1;
     }
-    QuitSignals quitSignals([&model] { QCoro::connect(model.shutDown(), &model, [] { QCoreApplication::quit(); }); });
+    QuitSignals quitSignals(shutDownThenQuit(model));
     model.start();
     return QCoreApplication::exec();
 }
 
 } // namespace
+
+std::function<void()> shutDownThenQuit(CompanionModel &model)
+{
+    return [&model] { QCoro::connect(model.shutDown(), &model, [] { QCoreApplication::quit(); }); };
+}
 
 CompanionModelOptions modelOptions()
 {

@@ -18,6 +18,9 @@ int runCompanion(bool headless, const std::function<int(const InstanceLock &)> &
 // The running companion's model: its pairing kept where the user chose.
 CompanionModelOptions modelOptions();
 
+// What a quit signal does to the running companion: shut the model down, then leave the loop.
+std::function<void()> shutDownThenQuit(CompanionModel &model);
+
 // --pair, --unpair and --status: on the running companion when there is one, else on a model
 // of this process's own that is never started. Prints the answer; returns the exit status.
 int runCommand(const InstanceRequest &request);

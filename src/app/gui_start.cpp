@@ -31,7 +31,7 @@ int serve(bool hidden)
         std::cerr << "Unable to listen on " << InstanceServer::socketPath().toStdString() << ".\n";
         return 1;
     }
-    QuitSignals quitSignals([&model] { QCoro::connect(model.shutDown(), &model, [] { QCoreApplication::quit(); }); });
+    QuitSignals quitSignals(CompanionModes::shutDownThenQuit(model));
     shell.start(hidden);
     return QApplication::exec();
 }
