@@ -130,7 +130,8 @@ std::vector<ThreadCache::Result> ThreadCache::update(std::vector<Listed> threads
         if (context.settings.gitSummary)
             summaries[path] = git_.summary(path, due, now);
     }
-    git_.keepOnly(paths);
+    // Without git summaries shared, no workspace stays watched.
+    git_.keepOnly(context.settings.gitSummary ? paths : std::set<std::string>{});
 
     std::vector<Result> results;
     results.reserve(threads.size());

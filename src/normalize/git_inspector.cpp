@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
+#include <set>
 #include <vector>
 
 #include <QDeadlineTimer>
@@ -58,25 +59,6 @@ std::optional<std::string> run(const QStringList &arguments, const QDeadlineTime
     if (!UnicodeText::isValidUtf8(text))
         return std::nullopt;
     return text;
-}
-
-std::string_view trimmed(std::string_view text)
-{
-    constexpr std::string_view space = " \t\n\r\v\f";
-    const auto first = text.find_first_not_of(space);
-    if (first == std::string_view::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(space) - first + 1);
-}
-
-std::optional<std::string> trimmedNonEmpty(const std::optional<std::string> &output)
-{
-    if (!output)
-        return std::nullopt;
-    const std::string_view value = trimmed(*output);
-    if (value.empty())
-        return std::nullopt;
-    return std::string(value);
 }
 
 std::vector<std::string_view> nonEmptyLines(std::string_view text)
@@ -145,29 +127,80 @@ std::optional<GitView> summary(const std::string &path, std::chrono::millisecond
 
     const QDeadlineTimer deadline(timeLimit);
     const QString where = QString::fromStdString(path);
-    const auto git = [&](std::initializer_list<QString> command) {
-        QStringList arguments{QStringLiteral("-C"), where};
-        arguments.append(QStringList(command));
-        return run(arguments, deadline);
-    };
-
-    const auto inside = git({QStringLiteral("rev-parse"), QStringLiteral("--is-inside-work-tree")});
-    if (!inside || trimmed(*inside) != "true")
+    // Outside a work tree (the git folder included) status fails; inside, its header names the
+    // commit and the branch, and each other line is a changed file.
+    const auto status = run({QStringLiteral("-C"), where, QStringLiteral("status"), QStringLiteral("--porcelain=v2"),
+                             QStringLiteral("--branch"), QStringLiteral("-uno")},
+                            deadline);
+    if (!status)
         return std::nullopt;
 
     GitView view;
-    view.branch = trimmedNonEmpty(git({QStringLiteral("branch"), QStringLiteral("--show-current")}));
-    view.commit = trimmedNonEmpty(
-        git({QStringLiteral("rev-parse"), QStringLiteral("--short=12"), QStringLiteral("HEAD")}));
-    const auto status = git({QStringLiteral("status"), QStringLiteral("--porcelain=v1"),
-                             QStringLiteral("-uno")});
-    view.changedFiles = static_cast<std::int64_t>(nonEmptyLines(status.value_or("")).size());
+    constexpr std::string_view commitHeader = "# branch.oid ", branchHeader = "# branch.head ";
+    for (const std::string_view line : nonEmptyLines(*status)) {
+        if (line.starts_with(commitHeader)) {
+            const std::string_view commit = line.substr(commitHeader.size());
+            if (commit != "(initial)")
+                view.commit = std::string(commit.substr(0, 12));
+        } else if (line.starts_with(branchHeader)) {
+            const std::string_view branch = line.substr(branchHeader.size());
+            if (branch != "(detached)")
+                view.branch = std::string(branch);
+        } else if (!line.starts_with('#')) {
+            ++view.changedFiles;
+        }
+    }
     view.dirty = view.changedFiles != 0;
-    const auto numstat = git({QStringLiteral("diff"), QStringLiteral("--numstat"), QStringLiteral("HEAD")});
+    const auto numstat = run({QStringLiteral("-C"), where, QStringLiteral("diff"), QStringLiteral("--numstat"),
+                              QStringLiteral("HEAD")},
+                             deadline);
     const NumstatTotals totals = parseNumstat(numstat.value_or(""));
     view.additions = totals.additions;
     view.deletions = totals.deletions;
     return view;
+}
+
+std::optional<WorkTreeLayout> layout(const std::string &path, std::chrono::milliseconds timeLimit,
+                                     std::size_t folderLimit)
+{
+    if (path.empty())
+        return std::nullopt;
+    const QDeadlineTimer deadline(timeLimit);
+    const auto folders = run({QStringLiteral("-C"), QString::fromStdString(path), QStringLiteral("rev-parse"),
+                              QStringLiteral("--path-format=absolute"), QStringLiteral("--show-toplevel"),
+                              QStringLiteral("--git-dir"), QStringLiteral("--git-common-dir")},
+                             deadline);
+    const std::string listing = folders.value_or("");
+    const auto lines = nonEmptyLines(listing);
+    if (lines.size() != 3)
+        return std::nullopt;
+    WorkTreeLayout layout{std::string(lines[0]), {std::string(lines[1])}, {}};
+    if (lines[2] != lines[1])
+        layout.gitFolders.emplace_back(lines[2]);
+
+    const auto indexed = run({QStringLiteral("-C"), QString::fromStdString(layout.top), QStringLiteral("ls-files"),
+                              QStringLiteral("-z")},
+                             deadline);
+    if (!indexed)
+        return std::nullopt;
+    // Every ancestor too, so that a folder made again after it was removed is seen in its parent.
+    std::set<std::string_view> relative{""};
+    std::size_t start = 0;
+    while (start < indexed->size()) {
+        const auto end = std::min(indexed->find('\0', start), indexed->size());
+        std::string_view file(indexed->data() + start, end - start);
+        for (auto slash = file.rfind('/'); slash != std::string_view::npos && slash > 0; slash = file.rfind('/')) {
+            file = file.substr(0, slash);
+            if (!relative.insert(file).second)
+                break;
+        }
+        if (relative.size() > folderLimit)
+            return std::nullopt;
+        start = end + 1;
+    }
+    for (const std::string_view folder : relative)
+        layout.indexedFolders.push_back(folder.empty() ? layout.top : layout.top + '/' + std::string(folder));
+    return layout;
 }
 
 } // namespace orvane::GitInspector

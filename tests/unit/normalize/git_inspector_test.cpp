@@ -7,6 +7,7 @@
 #include <future>
 #include <tuple>
 
+#include "companion/git_cadence.h"
 #include "normalize/git_inspector.h"
 
 // Runs in an isolated HOME with GIT_CONFIG_NOSYSTEM set, so no user or system git settings leak in.
@@ -82,13 +83,49 @@ TEST(GitInspector, HungGitIsKilledWhenTheSummarysBoundRunsOut)
     repo.sh(R"sh(c; echo more >>a.txt; git config core.fsmonitor "$PWD/.git/hang"
                printf '#!/bin/sh\nwhile [ "$(cat /proc/$PPID/comm)" = git ]; do sleep 0.05; done\n' >.git/hang
                chmod +x .git/hang)sh");
-    constexpr std::chrono::seconds bound{8};
+    constexpr std::chrono::seconds bound{2};
     const auto started = std::chrono::steady_clock::now();
-    const auto view = GitInspector::summary(repo.path, bound).value();
-    // One bound for the whole summary, not one per git run; the runs that hung count as failed.
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 2 * bound);
-    EXPECT_EQ(std::tuple(view.branch, view.commit.has_value(), view.changedFiles, view.additions),
-              std::tuple("main", true, 0, 0));
+    // A status that never came is no summary, rather than a clean work tree.
+    EXPECT_EQ(GitInspector::summary(repo.path, bound), std::nullopt);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 4 * bound);
+}
+
+// A watched workspace is asked of git again only when a file in the index or the git folders
+// changed, or after the long interval; the answers are what git says at that moment.
+TEST(GitCadence, AsksGitAgainOnlyWhenTheWatchSawAChange)
+{
+    Repo repo;
+    repo.sh("c; mkdir build; echo 'build/' >.git/info/exclude");
+    int runs = 0;
+    GitCadence cadence([&](const std::string &path) { return ++runs, GitInspector::summary(path, ample); },
+                       std::chrono::seconds(30), std::chrono::minutes(5));
+    auto now = std::chrono::system_clock::now();
+    const auto step = [&](const char *script, std::chrono::seconds later = std::chrono::seconds(4)) {
+        repo.sh(script);
+        now += later;
+        const int before = runs;
+        const auto view = cadence.summary(repo.path, false, now).value();
+        return std::tuple(runs - before, view.changedFiles, view.additions);
+    };
+    using Step = std::tuple<int, std::int64_t, std::int64_t>;
+    EXPECT_EQ(step("true"), Step(1, 0, 0)) << "first summary";
+    EXPECT_EQ(step("true", std::chrono::seconds(40)), Step(0, 0, 0)) << "quiet past the unwatched interval";
+    EXPECT_EQ(step("echo x >build/out.o"), Step(0, 0, 0)) << "a file outside the indexed folders";
+    EXPECT_EQ(step("echo 4 >>src/b.txt"), Step(1, 1, 1)) << "an indexed file edited in place";
+    EXPECT_EQ(step("true"), Step(0, 1, 1));
+    EXPECT_EQ(step("mkdir lib; echo c >lib/c.txt; git add lib; git commit -qam second"), Step(1, 0, 0))
+        << "a commit with a new folder";
+    EXPECT_EQ(step("printf '1\n2\n' >lib/c.txt"), Step(1, 1, 2)) << "a file in the new folder";
+    EXPECT_EQ(step("git checkout -q lib/c.txt"), Step(1, 0, 0));
+    EXPECT_EQ(step("true", std::chrono::minutes(5)), Step(1, 0, 0)) << "the long interval";
+    EXPECT_EQ(step("git checkout -q -b other; git branch -q -D main"), Step(1, 0, 0)) << "refs and HEAD";
+
+    // A path outside any work tree is not watched and keeps the short interval.
+    QTemporaryDir plain;
+    EXPECT_EQ(cadence.summary(plain.path().toStdString(), false, now), std::nullopt);
+    const int before = runs;
+    EXPECT_EQ(cadence.summary(plain.path().toStdString(), false, now + std::chrono::seconds(31)), std::nullopt);
+    EXPECT_EQ(runs, before + 1);
 }
 
 TEST(GitInspector, ParseNumstatSumsLinesAndCountsFiles)
