@@ -88,7 +88,7 @@ int runCompanion(bool headless, const std::function<int(const InstanceLock &)> &
                 std::cerr << alreadyRunning << '\n';
                 return 1;
             }
-            const auto reply = InstanceClient::ask({InstanceRequest::Kind::show, {}}, answerLimit);
+            const auto reply = InstanceClient::ask({InstanceRequest::Kind::show, {}, {}}, answerLimit);
             return reply ? print(*reply) : 1;
         }
         if (deadline.hasExpired()) {

@@ -38,11 +38,6 @@ int serve(bool hidden)
 
 } // namespace
 
-bool displayAvailable()
-{
-    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-}
-
 int run(int &argc, char **argv, bool hidden)
 {
     QApplication app(argc, argv);

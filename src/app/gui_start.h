@@ -3,9 +3,6 @@
 // The companion on a desktop: the tray item and the window around the one model.
 namespace orvane::GuiStart {
 
-// Whether a display server is there to show a window on (DISPLAY or WAYLAND_DISPLAY is set).
-bool displayAvailable();
-
 // Runs the companion with its window, or with `hidden` behind the tray item alone (the
 // autostart entry's way). A companion already running is asked to show its window instead.
 // Creates the QApplication; returns the exit status.

@@ -2,14 +2,15 @@
 #include "app/command_line.h"
 #include "app/companion_modes.h"
 #include "app/companion_self_tests.h"
-#include "app/gui_start.h"
 #include "app/instance_lock.h"
 #include "app/help_text.h"
 #include "app/sharing_choices.h"
+#include "app/window_launch.h"
 #include "companion/companion_version.h"
 #include "companion/relay_base_url.h"
 
 #include <QCoreApplication>
+#include <QLoggingCategory>
 
 #include <iostream>
 #include <variant>
@@ -47,11 +48,18 @@ int main(int argc, char **argv)
 
     const bool commandMode = commandLine.has("--pair") || commandLine.has("--unpair") || commandLine.has("--status")
                              || commandLine.has("--sharing") || commandLine.has("--snapshot");
-    if (!commandMode && !commandLine.has("--headless") && GuiStart::displayAvailable())
-        return GuiStart::run(argc, argv, commandLine.has("--hidden"));
+    if (!commandMode && !commandLine.has("--headless") && WindowLaunch::displayAvailable())
+        std::cerr << "orvane: " << WindowLaunch::handOver(argv) << "; running headless.\n";
 
     // Every remaining mode runs without a display.
     QCoreApplication app(argc, argv);
+    // A relay on this computer is reached without TLS, yet Qt's TLS plugin loads OpenSSL (a
+    // sixth of a headless companion's memory) as soon as a WebSocket exists. No other plugin
+    // serves these modes.
+    if (RelayBaseUrl::fromEnvironment().scheme() == QLatin1String("http")) {
+        QCoreApplication::setLibraryPaths({});
+        QLoggingCategory::setFilterRules(QStringLiteral("qt.network.ssl.warning=false"));
+    }
     try {
         if (commandLine.has("--pair")) {
             const auto pin = commandLine.valueAfter("--pair");

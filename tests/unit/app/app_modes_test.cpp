@@ -3,7 +3,12 @@
 #include "app/companion_self_tests.h"
 #include "app/instance_request.h"
 
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -46,6 +51,49 @@ TEST(SelfTests, CommandLineModeNeedsNoDisplayNorBusAndIgnoresUnknownArguments)
     EXPECT_EQ(process.exitCode(), 0);
     EXPECT_EQ(process.readAllStandardOutput(), "Companion self-tests: 5 passed\n");
     EXPECT_EQ(process.readAllStandardError(), "");
+}
+
+// A desktop start hands the process over to the window program beside `orvane`; a copy of
+// `orvane` without it says so and runs headless.
+TEST(WindowLaunch, ADesktopStartBecomesTheWindowProgramOrRunsHeadlessWithoutIt)
+{
+    QTemporaryDir home;
+    ASSERT_TRUE(QDir(home.path()).mkpath("bin") && QDir(home.path()).mkpath("run"));
+    const QString alone = home.filePath("bin/orvane");
+    ASSERT_TRUE(QFile::copy(ORVANE_BINARY, alone));
+    auto environment = QProcessEnvironment::systemEnvironment();
+    for (const auto *name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME"})
+        environment.insert(name, home.path());
+    environment.insert("XDG_RUNTIME_DIR", home.filePath("run"));
+    environment.insert("DISPLAY", ":99");
+    environment.insert("ORVANE_CREDENTIAL_STORE", "file");
+    environment.insert("ORVANE_CODEX", home.filePath("no-codex"));
+    environment.remove("DBUS_SESSION_BUS_ADDRESS");
+
+    for (const auto &[program, image, line] :
+         {std::tuple(QString(ORVANE_BINARY), "orvane-window", ""),
+          std::tuple(alone, "orvane", "orvane: the window program orvane-window is not installed beside orvane; running headless.\n")}) {
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(program, {});
+        ASSERT_TRUE(process.waitForStarted());
+        const QString exe = QStringLiteral("/proc/%1/exe").arg(process.processId());
+        // Up once it answers a status request, with its quit signals handled.
+        const auto serving = [&] {
+            QProcess status;
+            status.setProcessEnvironment(environment);
+            status.start(ORVANE_BINARY, {"--status"});
+            return status.waitForFinished(30000) && status.readAllStandardOutput().startsWith("Orvane is running");
+        };
+        for (const QDeadlineTimer deadline(60000); !serving() && !deadline.hasExpired();)
+            process.waitForFinished(200);
+        EXPECT_EQ(QFileInfo(exe).symLinkTarget().section('/', -1), image);
+        process.terminate();
+        EXPECT_TRUE(process.waitForFinished(60000)) << image;
+        EXPECT_EQ(process.exitCode(), 0) << image;
+        const QByteArray errors = process.readAllStandardError();
+        EXPECT_TRUE(errors.startsWith(line)) << image << ": " << errors.toStdString();
+    }
 }
 
 using Kind = InstanceRequest::Kind;
