@@ -1,6 +1,7 @@
 #pragma once
 
 #include "appserver/app_server_client.h"
+#include "companion/account_reads.h"
 #include "companion/command_replay_guard.h"
 #include "companion/desktop_notifier.h"
 #include "companion/login_item.h"
@@ -204,6 +205,9 @@ private:
     RefreshTrigger trigger_;
     // Shared with the worker, which may still use it after the model is gone.
     std::shared_ptr<ThreadCache> threadCache_ = std::make_shared<ThreadCache>();
+    AccountReads accountReads_;
+    // Whether the last refresh read a thread in full: Codex was at work.
+    bool threadsMoved_ = true;
     CommandReplayGuard seenCommands_;
     RefreshTrigger snapshotAnswers_;
     AliveToken alive_ = std::make_shared<bool>(true);

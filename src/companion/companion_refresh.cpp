@@ -55,11 +55,15 @@ QCoro::Task<void> CompanionModel::refresh()
     }
     setCodexConnected(true);
     const auto moves = daemonMoves_;
+    const auto connection = appServer_->connectionCount();
+    const auto askedAt = AccountReads::Clock::now();
+    const bool askAccount = accountReads_.due(connection, threadsMoved_, askedAt);
+    const auto &kept = accountReads_.last();
 
     // Started now, collected later: they overlap with the list and the thread reads.
-    auto account = appServer_->account();
-    auto rateLimits = appServer_->rateLimits();
-    auto config = appServer_->config();
+    auto account = askAccount ? appServer_->account() : AccountReads::ready(kept.account);
+    auto rateLimits = askAccount ? appServer_->rateLimits() : AccountReads::ready(kept.rateLimits);
+    auto config = askAccount ? appServer_->config() : AccountReads::ready(kept.config);
 
     boost::json::array listed;
     try {
@@ -82,11 +86,12 @@ QCoro::Task<void> CompanionModel::refresh()
     // Taken before the reads, which it decides on. Assigned, not initialized: GCC 12 frees an
     // aggregate built around a co_await twice.
     ThreadCache::Context context;
-    context.choice = ThreadBatch::modelChoice(co_await std::move(config));
+    const auto configResult = co_await std::move(config);
     if (!*alive)
         co_return;
+    context.choice = ThreadBatch::modelChoice(configResult);
     context.settings = settings_;
-    context.connection = appServer_->connectionCount();
+    context.connection = connection;
     const auto currentId = currentThread_ ? std::optional<std::string>(currentThread_->id) : std::nullopt;
 
     // One read at a time, only of threads that can have changed; a thread that cannot be read
@@ -150,6 +155,9 @@ QCoro::Task<void> CompanionModel::refresh()
     const auto rateLimitsResult = co_await std::move(rateLimits);
     if (!*alive)
         co_return;
+    if (askAccount)
+        accountReads_.keep({accountResult, rateLimitsResult, configResult}, connection, askedAt);
+    threadsMoved_ = readInFull > 0;
     auto usage = CodexNormalizer::usage(orNull(accountResult), orNull(rateLimitsResult), threads_,
                                         settings_.usageMetrics);
     authenticationMode_ = usage.authenticationMode;

@@ -47,16 +47,23 @@ ThreadCache::ThreadCache(CodexNormalizer::GitSummary inspectGit, std::chrono::mi
 {
 }
 
+std::optional<std::string> ThreadCache::sessionFileStamp(const boost::json::object &entry)
+{
+    const auto *path = entry.if_contains("path");
+    struct stat file {};
+    if (!path || !path->is_string() || ::stat(std::string(path->as_string()).c_str(), &file) != 0)
+        return std::nullopt;
+    return std::to_string(file.st_size) + ' ' + std::to_string(file.st_mtim.tv_sec) + '.'
+           + std::to_string(file.st_mtim.tv_nsec);
+}
+
 std::string ThreadCache::listKey(const boost::json::object &entry)
 {
     std::string key = serialized(entry, "updatedAt") + '\n' + serialized(entry, "status") + '\n' + serialized(entry, "name");
     // A turn another App Server runs grows the thread's session file, while the list entry a
     // dedicated child shows keeps its time and status until the turn ends.
-    const auto *path = entry.if_contains("path");
-    struct stat file {};
-    if (path && path->is_string() && ::stat(std::string(path->as_string()).c_str(), &file) == 0)
-        key += '\n' + std::to_string(file.st_size) + ' ' + std::to_string(file.st_mtim.tv_sec) + '.'
-               + std::to_string(file.st_mtim.tv_nsec);
+    if (const auto stamp = sessionFileStamp(entry))
+        key += '\n' + *stamp;
     return key;
 }
 
@@ -67,7 +74,9 @@ bool ThreadCache::mustRead(const boost::json::object &listEntry, const std::opti
     if (!id || !id->is_string())
         return true;
     const std::string_view key(id->as_string());
-    if (currentId == key)
+    // Without a session file to tell a turn in another process, the current thread is read
+    // every time.
+    if (currentId == key && !sessionFileStamp(listEntry))
         return true;
     const std::lock_guard lock(mutex_);
     const auto found = kept_.find(std::string(key));

@@ -47,13 +47,15 @@ public:
                          std::chrono::milliseconds gitInterval = std::chrono::seconds(30));
 
     // What of a list entry tells that its thread changed: its "updatedAt", "status" and "name",
-    // and the size and modification time of the session file its "path" names.
+    // and the stamp of its session file.
     static std::string listKey(const boost::json::object &entry);
+    // The size and modification time of the session file a list entry's "path" names.
+    static std::optional<std::string> sessionFileStamp(const boost::json::object &entry);
 
     // Whether a listed thread must be read in full: never read in full before, its list key
-    // differs from the one last seen, it was active when last read, it is the
-    // current thread, or its view was built with other settings, model or effort, or read
-    // through another connection.
+    // differs from the one last seen, it was active when last read, it is the current thread
+    // and has no session file, or its view was built with other settings, model or effort, or
+    // read through another connection.
     bool mustRead(const boost::json::object &listEntry, const std::optional<std::string> &currentId,
                   const Context &context) const;
 

@@ -1,5 +1,6 @@
 // A refresh that reads and normalizes only what changed ends with the records of one that reads
 // and normalizes everything, through a story of changes to the threads, the settings and git.
+#include "companion/account_reads.h"
 #include "companion/thread_cache.h"
 #include "companion/thread_ordering.h"
 #include "model/date_formatting.h"
@@ -195,6 +196,12 @@ TEST(ThreadCache, ReadsOnlyWhatChangedAndBuildsWhatAFullRefreshBuilds)
     story.named("t-c")["name"] = "Release notes";
     story.now += 4s;
     EXPECT_EQ(story.step("renamed"), (Ids{"t-b", "t-c"}));
+    story.named("t-c")["updatedAt"] = 1796594000;
+    story.now += 4s;
+    EXPECT_EQ(story.step("updated"), (Ids{"t-b", "t-c"}));
+    EXPECT_EQ(story.current, "t-c");
+    story.now += 4s;
+    EXPECT_EQ(story.step("nothing changed again"), Ids{}) << "the current thread's session file is unchanged";
 
     story.context.settings.transcript = TranscriptLevel::messages;
     story.now += 4s;
@@ -221,6 +228,25 @@ TEST(ThreadCache, ReadsOnlyWhatChangedAndBuildsWhatAFullRefreshBuilds)
 
     EXPECT_EQ(story.cache.update({}, story.context, story.now), Results{}) << "a thread no longer listed is forgotten";
     EXPECT_EQ(story.step("after forgetting"), (Ids{"t-a", "t-b", "t-c"}));
+}
+
+// The account, rate limits and configuration are asked again while Codex works, on a new
+// connection, and otherwise once a minute.
+TEST(AccountReads, AskedAgainWhenThreadsMovedOnANewConnectionOrAfterAMinute)
+{
+    AccountReads reads;
+    const AccountReads::Clock::time_point start;
+    EXPECT_TRUE(reads.due(1, false, start)) << "never asked";
+    reads.keep({json::object{{"account", "a"}}, {}, {}}, 1, start);
+    EXPECT_EQ(reads.last().account, (json::object{{"account", "a"}}));
+    const struct {
+        std::uint64_t connection;
+        bool moved;
+        std::chrono::seconds later;
+        bool due;
+    } rows[] = {{1, false, 4s, false}, {1, false, 59s, false}, {1, false, 60s, true}, {1, true, 4s, true}, {2, false, 4s, true}};
+    for (const auto &row : rows)
+        EXPECT_EQ(reads.due(row.connection, row.moved, start + row.later), row.due) << row.later.count();
 }
 
 TEST(ThreadCache, ThreadsTheNormalizerRefusesOrThatCouldNotBeReadAreNotKept)
