@@ -264,18 +264,27 @@ AppServerClientOptions fastOptions(std::chrono::milliseconds requestTimeout = 5s
 
 const json::value initialized{{"userAgent", "fake"}};
 
-TEST(Client, ShakesHandsOnceForConcurrentCallersSendsEachCallsExactParamsAndReplacesOnlyADeadChild)
+// Each method answers well first, then as the later replies of its list say.
+TEST(Client, ShakesHandsOnceSendsEachCallsExactParamsRefusesMalformedResultsAndReplacesOnlyADeadChild)
 {
     const json::value thread{{"id", "t1"}, {"turns", json::array{}}};
+    const json::array malformedLists{json::object{{"result", nullptr}}, json::object{{"result", {{"data", "x"}}}},
+                                     json::object{{"result", {{"data", {json::object{}, "t"}}}}}};
+    const json::array malformedReads{json::object{{"result", "t"}}, json::object{{"result", {{"thread", nullptr}}}}};
+    const auto then = [](json::object good, json::array bad) {
+        bad.insert(bad.begin(), std::move(good));
+        return bad;
+    };
     FakeCodex fake({{"version", {{"output", "  codex-cli 1.2.3\n\n"}}},
                     {"stdio",
                      {{"methods",
                        {{"initialize", {{"result", initialized}}},
-                        {"thread/list", {{"result", {{"data", {thread}}, {"nextCursor", nullptr}}}}},
-                        {"thread/read", {{"result", {{"thread", thread}}}}},
-                        {"account/read", {{"result", {{"account", nullptr}}}}}, {"config/read", {{"result", {{"config", 2}}}}},
-                        {"account/rateLimits/read", {{"result", {{"rateLimits", 1}}}}},
-                        {"turn/interrupt", {{"result", json::object{}}}}}},
+                        {"thread/list", then({{"result", {{"data", {thread}}, {"nextCursor", nullptr}}}}, malformedLists)},
+                        {"thread/read", then({{"result", {{"thread", thread}}}}, malformedReads)},
+                        {"account/read", then({{"result", {{"account", nullptr}}}}, {{{"error", {{"message", "authentication required"}}}}})},
+                        {"account/rateLimits/read", then({{"result", {{"rateLimits", 1}}}}, {{{"result", "text"}}})},
+                        {"turn/interrupt", then({{"result", json::object{}}}, {{{"error", {{"message", "no turn"}}}}})},
+                        {"config/read", then({{"result", {{"config", 2}}}}, {{{"exit", 1}}})}}},
                       {"default", {{"silent", true}}}}}});
     AppServerClient client(fastOptions());
     auto first = client.connect(), second = client.connect();
@@ -295,13 +304,24 @@ TEST(Client, ShakesHandsOnceForConcurrentCallersSendsEachCallsExactParamsAndRepl
         sent.push_back(json::parse(line));
     EXPECT_EQ(sent, fixture("client-requests.json"));
 
+    // Malformed results are unsupported; optional reads yield nothing on failure, even the child's end.
+    for (const auto &reply : malformedLists)
+        EXPECT_EQ(errorOf(client.listThreads(20)), unsupported) << json::serialize(reply);
+    for (const auto &reply : malformedReads)
+        EXPECT_EQ(errorOf(client.readThread("t")), unsupported) << json::serialize(reply);
+    EXPECT_THROW(awaitTask(client.interrupt("t", "u")), AppServerError);
+    EXPECT_EQ(awaitTask(client.account()), std::nullopt);
+    EXPECT_EQ(awaitTask(client.rateLimits()), std::nullopt);
+    EXPECT_EQ(awaitTask(client.config()), std::nullopt);
+
     // A killed child fails both waiting requests at once, and only then is replaced.
+    EXPECT_EQ(awaitTask(client.connect()), initialized);
     auto waiting = client.transport().request("a"), alsoWaiting = client.transport().request("b");
     ::kill(static_cast<pid_t>(client.transport().processId()), SIGKILL);
     EXPECT_EQ(errorOf(std::move(waiting)), disconnected);
     EXPECT_EQ(errorOf(std::move(alsoWaiting)), disconnected);
     EXPECT_EQ(awaitTask(client.connect()), initialized);
-    EXPECT_EQ(fake.launches().size(), 6u);
+    EXPECT_EQ(fake.launches().size(), 9u);
 }
 
 TEST(Client, ConnectsThroughTheProxyWhenADaemonRunsAndOtherwiseThroughOneDedicatedChild)
@@ -336,30 +356,6 @@ TEST(Client, ConnectsThroughTheProxyWhenADaemonRunsAndOtherwiseThroughOneDedicat
     EXPECT_EQ(client.connectionMode(), "Dedicated stdio");
     EXPECT_FALSE(awaitTask(client.probeDaemon()));
     EXPECT_EQ(fake.launches(), (std::vector<std::string>{"--version", "app-server --stdio"}));
-}
-
-TEST(Client, MalformedResultsAreUnsupportedAndOptionalReadsYieldNothingOnFailure)
-{
-    const json::array lists{json::object{{"result", nullptr}}, json::object{{"result", {{"data", "x"}}}},
-                            json::object{{"result", {{"data", {json::object{}, "t"}}}}}};
-    const json::array reads{json::object{{"result", "t"}}, json::object{{"result", {{"thread", nullptr}}}}};
-    FakeCodex fake(stdio({{"methods",
-                           {{"initialize", {{"result", initialized}}},
-                            {"thread/list", lists},
-                            {"thread/read", reads},
-                            {"account/read", {{"error", {{"message", "authentication required"}}}}},
-                            {"account/rateLimits/read", {{"result", "text"}}},
-                            {"config/read", {{"exit", 1}}}}}}));
-    AppServerClient client(fastOptions());
-    awaitTask(client.connect());
-    for (const auto &reply : lists)
-        EXPECT_EQ(errorOf(client.listThreads(20)), unsupported) << json::serialize(reply);
-    for (const auto &reply : reads)
-        EXPECT_EQ(errorOf(client.readThread("t")), unsupported) << json::serialize(reply);
-    EXPECT_THROW(awaitTask(client.interrupt("t", "u")), AppServerError);
-    EXPECT_EQ(awaitTask(client.account()), std::nullopt);
-    EXPECT_EQ(awaitTask(client.rateLimits()), std::nullopt);
-    EXPECT_EQ(awaitTask(client.config()), std::nullopt);
 }
 
 }
