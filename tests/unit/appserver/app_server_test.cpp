@@ -67,26 +67,17 @@ void start(AppServerTransport &transport, std::unique_ptr<MessageFraming> framin
     awaitTask(transport.start(FakeCodex::executable(), {"app-server", "--stdio"}, std::move(framing)));
 }
 
+// The rows are answers to methods of their own; the last ends the child.
 TEST(Transport, CompletesEachRequestAsTheAnswerSays)
 {
-    const struct {
-        json::object reply; // the fake's answer to the row's own method
-        json::value value;
-        std::string error;
-    } rows[] = {
-        {{{"result", nullptr}}, nullptr, ""},
-        {{{"error", {{"code", -1}, {"message", "no such thread"}}}}, {}, "no such thread"},
-        {{{"error", {{"code", -1}}}}, nullptr, ""},
-        {{{"raw", R"({"id":"{id}","result":1})"}}, {}, timedOut},
-        {{{"raw", R"({"id":{id}.0,"result":1})"}}, {}, timedOut},
-        {{{"raw", R"({"id":999,"result":1})"}}, {}, timedOut},
-        {{{"result", {{"a", 1}}}, {"padding", 3 << 20}, {"chunks", 4}}, {{"a", 1}, {"padding", std::string(3 << 20, 'x')}}, ""},
-        {{{"before", {"", "not json", "[1,2]", "42", R"({"method":7})"}}, {"result", 1}}, 1, ""},
-        {{{"silent", true}, {"flood", 5 << 20}}, {}, disconnected}, // last: it ends the child
+    const auto rows = fixture("requests.json").as_array();
+    const auto timesOut = [](const json::value &row) {
+        const auto *error = row.as_object().if_contains("error");
+        return error && error->as_string() == timedOut;
     };
     json::object methods;
-    for (std::size_t i = 0; i < std::size(rows); ++i)
-        methods[std::to_string(i)] = rows[i].reply;
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        methods[std::to_string(i)] = rows[i].at("reply");
     FakeCodex fake(stdio({{"methods", methods}}));
     // Short only where the time-out is the expected outcome, so a loaded machine cannot fake one;
     // those requests wait together.
@@ -94,17 +85,21 @@ TEST(Transport, CompletesEachRequestAsTheAnswerSays)
     start(patient, std::make_unique<LineFraming>(4 << 20));
     start(impatient);
     std::vector<std::pair<std::string, QCoro::Task<json::value>>> unanswered;
-    for (std::size_t i = 0; i < std::size(rows); ++i)
-        if (rows[i].error == timedOut)
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        if (timesOut(rows[i]))
             unanswered.emplace_back(std::to_string(i), impatient.request(std::to_string(i)));
     for (auto &[method, task] : unanswered)
         EXPECT_EQ(errorOf(std::move(task)), timedOut) << "row " << method;
-    for (std::size_t i = 0; i < std::size(rows); ++i) {
+    for (std::size_t i = 0; i < rows.size(); ++i) {
         SCOPED_TRACE("row " + std::to_string(i));
-        if (rows[i].error.empty()) {
-            EXPECT_EQ(awaitTask(patient.request(std::to_string(i))), rows[i].value);
-        } else if (rows[i].error != timedOut) {
-            EXPECT_EQ(errorOf(patient.request(std::to_string(i))), rows[i].error);
+        const auto &row = rows[i].as_object();
+        if (const auto *value = row.if_contains("value")) {
+            json::value expected = *value;
+            if (const auto *padding = row.if_contains("paddingBytes"))
+                expected.as_object()["padding"] = std::string(padding->as_int64(), 'x');
+            EXPECT_EQ(awaitTask(patient.request(std::to_string(i))), expected);
+        } else if (!timesOut(row)) {
+            EXPECT_EQ(errorOf(patient.request(std::to_string(i))), row.at("error").as_string());
         }
     }
 }
@@ -178,7 +173,8 @@ TEST(Transport, EachWayOfEndingTheChildEndsTheAppServerBehindALauncherThatIgnore
         return transport;
     };
     // Well inside the grace before the kill: the closed input ended it.
-    started()->disconnect();
+    const auto closed = started();
+    closed->disconnect();
     expectAllEnd(fake, {"launcher", "serving"}, 2, 2s);
 
     // Deaf to both: only the kill sent to the whole process group reaches the App Server. The
@@ -332,6 +328,8 @@ TEST(Client, ConnectsThroughTheProxyWhenADaemonRunsAndOtherwiseThroughOneDedicat
         SCOPED_TRACE(row.at("why").as_string());
         const auto &scenario = row.at("scenario").as_object();
         FakeCodex fake(scenario);
+        if (row.contains("noDaemonSocket"))
+            fake.removeDaemonSocket();
         // Short only where a time-out is part of the outcome, so a loaded machine cannot fake one.
         AppServerClient client(fastOptions(row.contains("shortTimeout") ? 500ms : 5s));
         const auto error = errorOf(client.connect());
@@ -339,23 +337,11 @@ TEST(Client, ConnectsThroughTheProxyWhenADaemonRunsAndOtherwiseThroughOneDedicat
         EXPECT_EQ(client.isRunning(), error.empty());
         const json::value version = row.contains("version") ? row.at("version") : "codex-cli 0.0.0-fake";
         EXPECT_EQ(client.codexVersion(), version.is_null() ? std::nullopt : std::optional(version.as_string().c_str()));
-        json::array launches{"--version", "app-server daemon version"};
-        for (const auto &child : row.at("children").as_array())
-            launches.push_back(child);
-        EXPECT_EQ(json::value_from(fake.launches()), launches);
+        EXPECT_EQ(json::value_from(fake.launches()), row.at("launches"));
         // An overrun takes the launcher's children with it.
         if (const auto *command = scenario.if_contains("version"); command && command->as_object().contains("hang"))
             expectAllEnd(fake, {"launcher", "hanging"}, 2, 10s);
     }
-
-    // No daemon socket, no daemon: Codex is not started to ask.
-    FakeCodex fake(json::parse(R"({"daemon":{"exitCode":0},"proxy":{},"stdio":{"methods":{"initialize":{"result":{}}}}})").as_object());
-    fake.removeDaemonSocket();
-    AppServerClient client(fastOptions(5s));
-    awaitTask(client.connect());
-    EXPECT_EQ(client.connectionMode(), "Dedicated stdio");
-    EXPECT_FALSE(awaitTask(client.probeDaemon()));
-    EXPECT_EQ(fake.launches(), (std::vector<std::string>{"--version", "app-server --stdio"}));
 }
 
 }
