@@ -161,14 +161,10 @@ TEST(ThreadNormalizer, EveryChoiceOffLeavesOnlyTheRequiredFields)
     EXPECT_EQ(std::tie(result.workspace, gitCalls), std::tuple("/home/dev/projects/demo", std::vector<std::string>{}));
 }
 
+// The last row's characters are of two code points and three bytes each.
 TEST(ThreadNormalizer, TitleIsNameThenPreviewThenNeutralRedactedAndCutAt500Characters)
 {
-    std::string accented;
-    for (int i = 0; i < 600; ++i)
-        accented += "e\u0301"; // one character of two code points and three bytes
-    auto rows = table("thread-titles.json");
-    rows.push_back({{{"name", accented}}, accented.substr(0, 485 * 3) + "\u2026 [TRUNCATED]"});
-    for (const auto &row : rows) {
+    for (const auto &row : table("thread-titles.json")) {
         auto raw = row.at(0).as_object();
         raw.insert({{"id", "t"}, {"updatedAt", 1}});
         EXPECT_EQ(normalize(raw).value().view.title, row.at(1).as_string()) << row.at(0);
