@@ -22,7 +22,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (const auto thread = CodexNormalizer::thread(json, settings, "gpt", "high", now, noGit))
         threads.push_back(thread->view);
     const auto *object = json.if_object();
-    const boost::json::value none;
     const auto *account = object ? object->if_contains("account") : nullptr;
     const auto *limits = object ? object->if_contains("rateLimits") : nullptr;
     const auto utcDay = [](std::chrono::system_clock::time_point moment) { return std::chrono::floor<std::chrono::days>(moment); };

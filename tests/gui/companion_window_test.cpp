@@ -5,7 +5,6 @@
 
 #include "companion/settings_store.h"
 #include "ui/clamped_label.h"
-#include "ui/debug_view.h"
 #include "ui/local_time_text.h"
 #include "ui/main_view.h"
 #include "ui/menu_content.h"
@@ -154,14 +153,37 @@ TEST(CompanionWindow, StatusPageAndMenuFollowTheModelAndEachClickRefreshesOnce)
     EXPECT_FALSE(window.isVisible());
 }
 
-TEST(CompanionWindow, PairsThroughThePairingPageAndUnpairs)
+// One user's visit to the other pages: every control named and reached by the keyboard, a pairing
+// and its end, then sharing choices stored at once and reset by clearing local data.
+TEST(CompanionWindow, PairsUnpairsAndStoresSharingChoicesOnPagesReachedByTheKeyboard)
 {
+    SharingSettings stored;
+    stored.elapsedTime = false;
+    SettingsStore::save(stored);
     LocalRelay relay;
     qputenv("ORVANE_RELAY_URL", relay.baseUrl().toString().toUtf8());
     CompanionModel model(testOptions());
     MenuContent menu(model, [] {});
     MainView window(model);
+    SharingView sharing(model);
     window.show();
+    sharing.show();
+    for (const char *tag : {"status", "pairing", "sharing", "debug"}) {
+        window.select(tag);
+        for (QWidget *control : window.findChildren<QWidget *>()) {
+            const bool input = qobject_cast<QAbstractButton *>(control) || qobject_cast<QComboBox *>(control) ||
+                               qobject_cast<QLineEdit *>(control) || qobject_cast<QAbstractScrollArea *>(control);
+            if (!control->isVisible() || !input)
+                continue;
+            EXPECT_TRUE(control->focusPolicy() & Qt::TabFocus) << tag << " " << control->metaObject()->className();
+            QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(control);
+            ASSERT_TRUE(accessible);
+            EXPECT_FALSE(accessible->text(QAccessible::Name).isEmpty()) << tag << " " << control->metaObject()->className();
+        }
+    }
+    window.select("anything else");
+    EXPECT_THAT(shown(window.page()), Contains("Current thread"));
+
     window.select("pairing");
     QWidget *page = window.page();
     auto *pin = page->findChild<QLineEdit *>();
@@ -202,18 +224,6 @@ TEST(CompanionWindow, PairsThroughThePairingPageAndUnpairs)
     EXPECT_THAT(shown(page), Contains("Pairing removed and relay data deleted."));
     EXPECT_TRUE(showsIcon(menu, MenuContent::disconnectedIcon()));
     qunsetenv("ORVANE_RELAY_URL");
-}
-
-TEST(CompanionWindow, SharingChoicesAreStoredAtOnceAndClearingLocalDataResetsThem)
-{
-    SharingSettings stored;
-    stored.elapsedTime = false;
-    SettingsStore::save(stored);
-    CompanionModel model(testOptions());
-    SharingView sharing(model);
-    DebugView debug(model);
-    sharing.show();
-    debug.show();
 
     // On only while both fields are; switching it sets both.
     auto *combined = withText<QCheckBox>(&sharing, "Activity status and elapsed time");
@@ -234,37 +244,16 @@ TEST(CompanionWindow, SharingChoicesAreStoredAtOnceAndClearingLocalDataResetsThe
     EXPECT_THAT(shown(&sharing), testing::IsSupersetOf({"Shared display data", "Transcript", "This computer",
                                                          "Start at login", "Native completion notifications"}));
 
-    QTest::mouseClick(withText(&debug, "Copy report"), Qt::LeftButton);
+    window.select("debug");
+    QTest::mouseClick(withText(window.page(), "Copy report"), Qt::LeftButton);
     EXPECT_THAT(QApplication::clipboard()->text().split('\n'), Contains("Pairing: none"));
 
     // No confirmation: the click clears, and the sharing page shows the defaults at once.
-    QTest::mouseClick(withText(&debug, "Clear local data"), Qt::LeftButton);
+    QTest::mouseClick(withText(window.page(), "Clear local data"), Qt::LeftButton);
     ASSERT_TRUE(waitUntil([&] { return model.settings() == SharingSettings{}; }));
     EXPECT_TRUE(withText<QCheckBox>(&sharing, "Thread titles")->isChecked());
     EXPECT_EQ(level->currentText(), "Messages only");
     EXPECT_EQ(SettingsStore::load(), SharingSettings{});
-}
-
-TEST(CompanionWindow, EveryControlHasANameAndIsReachedByTheKeyboard)
-{
-    CompanionModel model(testOptions());
-    MainView window(model);
-    window.show();
-    for (const char *tag : {"status", "pairing", "sharing", "debug"}) {
-        window.select(tag);
-        for (QWidget *control : window.findChildren<QWidget *>()) {
-            const bool input = qobject_cast<QAbstractButton *>(control) || qobject_cast<QComboBox *>(control) ||
-                               qobject_cast<QLineEdit *>(control) || qobject_cast<QAbstractScrollArea *>(control);
-            if (!control->isVisible() || !input)
-                continue;
-            EXPECT_TRUE(control->focusPolicy() & Qt::TabFocus) << tag << " " << control->metaObject()->className();
-            QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(control);
-            ASSERT_TRUE(accessible);
-            EXPECT_FALSE(accessible->text(QAccessible::Name).isEmpty()) << tag << " " << control->metaObject()->className();
-        }
-    }
-    window.select("anything else");
-    EXPECT_THAT(shown(window.page()), Contains("Current thread"));
 }
 
 TEST(CompanionWindow, LongTitlesAreCutToTwoLinesWithAnEllipsis)

@@ -16,6 +16,8 @@
 
 #include <algorithm>
 #include <csignal>
+#include <fstream>
+#include <sstream>
 
 namespace orvane {
 namespace {
@@ -51,6 +53,13 @@ bool waitUntil(const std::function<bool()> &condition, std::chrono::milliseconds
     return condition();
 }
 
+json::value fixture(const char *name)
+{
+    std::stringstream text;
+    text << std::ifstream(std::string(ORVANE_APPSERVER_FIXTURES "/") + name).rdbuf();
+    return json::parse(text.str());
+}
+
 json::object stdio(json::object session) { return {{"stdio", std::move(session)}}; }
 
 void start(AppServerTransport &transport, std::unique_ptr<MessageFraming> framing = std::make_unique<LineFraming>())
@@ -58,33 +67,40 @@ void start(AppServerTransport &transport, std::unique_ptr<MessageFraming> framin
     awaitTask(transport.start(FakeCodex::executable(), {"app-server", "--stdio"}, std::move(framing)));
 }
 
+// The rows are answers to methods of their own; the last ends the child.
 TEST(Transport, CompletesEachRequestAsTheAnswerSays)
 {
-    const struct {
-        json::object reply; // the fake's answer to the one request
-        json::value value;
-        std::string error;
-    } rows[] = {
-        {{{"result", nullptr}}, nullptr, ""},
-        {{{"error", {{"code", -1}, {"message", "no such thread"}}}}, {}, "no such thread"},
-        {{{"error", {{"code", -1}}}}, nullptr, ""},
-        {{{"raw", R"({"id":"{id}","result":1})"}}, {}, timedOut},
-        {{{"raw", R"({"id":{id}.0,"result":1})"}}, {}, timedOut},
-        {{{"raw", R"({"id":999,"result":1})"}}, {}, timedOut},
-        {{{"result", {{"a", 1}}}, {"padding", 3 << 20}, {"chunks", 4}}, {{"a", 1}, {"padding", std::string(3 << 20, 'x')}}, ""},
-        {{{"before", {"", "not json", "[1,2]", "42", R"({"method":7})"}}, {"result", 1}}, 1, ""},
-        {{{"silent", true}, {"flood", 5 << 20}}, {}, disconnected},
+    const auto rows = fixture("requests.json").as_array();
+    const auto timesOut = [](const json::value &row) {
+        const auto *error = row.as_object().if_contains("error");
+        return error && error->as_string() == timedOut;
     };
-    for (const auto &row : rows) {
-        SCOPED_TRACE(json::serialize(row.reply).substr(0, 80));
-        FakeCodex fake(stdio({{"methods", {{"probe", row.reply}}}}));
-        // Short only where the time-out is the expected outcome, so a loaded machine cannot fake one.
-        AppServerTransport transport(row.error == timedOut ? 400ms : 10s);
-        start(transport, std::make_unique<LineFraming>(4 << 20));
-        if (row.error.empty())
-            EXPECT_EQ(awaitTask(transport.request("probe")), row.value);
-        else
-            EXPECT_EQ(errorOf(transport.request("probe")), row.error);
+    json::object methods;
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        methods[std::to_string(i)] = rows[i].at("reply");
+    FakeCodex fake(stdio({{"methods", methods}}));
+    // Short only where the time-out is the expected outcome, so a loaded machine cannot fake one;
+    // those requests wait together.
+    AppServerTransport patient(10s), impatient(400ms);
+    start(patient, std::make_unique<LineFraming>(4 << 20));
+    start(impatient);
+    std::vector<std::pair<std::string, QCoro::Task<json::value>>> unanswered;
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        if (timesOut(rows[i]))
+            unanswered.emplace_back(std::to_string(i), impatient.request(std::to_string(i)));
+    for (auto &[method, task] : unanswered)
+        EXPECT_EQ(errorOf(std::move(task)), timedOut) << "row " << method;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        SCOPED_TRACE("row " + std::to_string(i));
+        const auto &row = rows[i].as_object();
+        if (const auto *value = row.if_contains("value")) {
+            json::value expected = *value;
+            if (const auto *padding = row.if_contains("paddingBytes"))
+                expected.as_object()["padding"] = std::string(padding->as_int64(), 'x');
+            EXPECT_EQ(awaitTask(patient.request(std::to_string(i))), expected);
+        } else if (!timesOut(row)) {
+            EXPECT_EQ(errorOf(patient.request(std::to_string(i))), row.at("error").as_string());
+        }
     }
 }
 
@@ -129,15 +145,16 @@ bool ended(qint64 pid)
     return !stat.open(QIODevice::ReadOnly) || stat.readAll().contains(") Z ");
 }
 
-// Every process the fake logged as `events` ends within `limit`; one that does not is killed, so a
-// failure leaves nothing behind.
-void expectAllEnd(const FakeCodex &fake, std::initializer_list<std::string_view> events, std::chrono::milliseconds limit)
+// The `count` processes the fake logged as one of `events` end within `limit`; one that does not
+// is killed, so a failure leaves nothing behind.
+void expectAllEnd(const FakeCodex &fake, std::initializer_list<std::string_view> events, std::size_t count,
+                  std::chrono::milliseconds limit)
 {
     std::vector<qint64> pids;
     for (const auto &event : fake.events())
         if (std::find(events.begin(), events.end(), event.at("event").as_string()) != events.end())
             pids.push_back(event.at("pid").as_int64());
-    EXPECT_EQ(pids.size(), events.size());
+    EXPECT_EQ(pids.size(), count);
     for (auto pid : pids)
         if (!waitUntil([pid] { return ended(pid); }, limit)) {
             ADD_FAILURE() << "still running: " << pid;
@@ -147,37 +164,28 @@ void expectAllEnd(const FakeCodex &fake, std::initializer_list<std::string_view>
 
 TEST(Transport, EachWayOfEndingTheChildEndsTheAppServerBehindALauncherThatIgnoresTerminate)
 {
-    enum class Ending { disconnect, destruction, launcherDeath };
-    const struct {
-        const char *name;
-        Ending ending;
-        bool ignoresInputEnd;
-        std::chrono::milliseconds limit;
-    } rows[] = {
-        // Well inside the grace before the kill: the closed input ended it.
-        {"disconnect", Ending::disconnect, false, 2s},
-        // Only the kill sent to the whole process group reaches the App Server.
-        {"disconnect, input end ignored", Ending::disconnect, true, 15s},
-        {"destruction", Ending::destruction, true, 15s},
-        {"the launcher killed", Ending::launcherDeath, true, 15s},
-    };
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.name);
-        json::object session{{"launcher", true}, {"ignoreTerminate", true}, {"default", {{"result", 1}}}};
-        if (row.ignoresInputEnd)
-            session["ignoreInputEnd"] = true;
-        FakeCodex fake(stdio(session));
+    json::object session{{"launcher", true}, {"ignoreTerminate", true}, {"default", {{"result", 1}}}};
+    FakeCodex fake(stdio(session));
+    const auto started = [] {
         auto transport = std::make_unique<AppServerTransport>(5s);
         start(*transport);
         EXPECT_EQ(awaitTask(transport->request("ping")), json::value(1));
-        if (row.ending == Ending::disconnect)
-            transport->disconnect();
-        else if (row.ending == Ending::destruction)
-            transport.reset();
-        else
-            ::kill(static_cast<pid_t>(transport->processId()), SIGKILL);
-        expectAllEnd(fake, {"launcher", "serving"}, row.limit);
-    }
+        return transport;
+    };
+    // Well inside the grace before the kill: the closed input ended it.
+    const auto closed = started();
+    closed->disconnect();
+    expectAllEnd(fake, {"launcher", "serving"}, 2, 2s);
+
+    // Deaf to both: only the kill sent to the whole process group reaches the App Server. The
+    // three ways run at once, so the graces overlap.
+    session["ignoreInputEnd"] = true;
+    fake.replace(stdio(session));
+    auto disconnected = started(), destroyed = started(), launcherKilled = started();
+    ::kill(static_cast<pid_t>(launcherKilled->processId()), SIGKILL);
+    disconnected->disconnect();
+    destroyed.reset();
+    expectAllEnd(fake, {"launcher", "serving"}, 8, 15s);
 }
 
 TEST(Transport, FailsFastWhenTheChildCannotStartIsOvertakenOrStopsReading)
@@ -252,18 +260,27 @@ AppServerClientOptions fastOptions(std::chrono::milliseconds requestTimeout = 5s
 
 const json::value initialized{{"userAgent", "fake"}};
 
-TEST(Client, ShakesHandsOnceForConcurrentCallersSendsEachCallsExactParamsAndReplacesOnlyADeadChild)
+// Each method answers well first, then as the later replies of its list say.
+TEST(Client, ShakesHandsOnceSendsEachCallsExactParamsRefusesMalformedResultsAndReplacesOnlyADeadChild)
 {
     const json::value thread{{"id", "t1"}, {"turns", json::array{}}};
+    const json::array malformedLists{json::object{{"result", nullptr}}, json::object{{"result", {{"data", "x"}}}},
+                                     json::object{{"result", {{"data", {json::object{}, "t"}}}}}};
+    const json::array malformedReads{json::object{{"result", "t"}}, json::object{{"result", {{"thread", nullptr}}}}};
+    const auto then = [](json::object good, json::array bad) {
+        bad.insert(bad.begin(), std::move(good));
+        return bad;
+    };
     FakeCodex fake({{"version", {{"output", "  codex-cli 1.2.3\n\n"}}},
                     {"stdio",
                      {{"methods",
                        {{"initialize", {{"result", initialized}}},
-                        {"thread/list", {{"result", {{"data", {thread}}, {"nextCursor", nullptr}}}}},
-                        {"thread/read", {{"result", {{"thread", thread}}}}},
-                        {"account/read", {{"result", {{"account", nullptr}}}}}, {"config/read", {{"result", {{"config", 2}}}}},
-                        {"account/rateLimits/read", {{"result", {{"rateLimits", 1}}}}},
-                        {"turn/interrupt", {{"result", json::object{}}}}}},
+                        {"thread/list", then({{"result", {{"data", {thread}}, {"nextCursor", nullptr}}}}, malformedLists)},
+                        {"thread/read", then({{"result", {{"thread", thread}}}}, malformedReads)},
+                        {"account/read", then({{"result", {{"account", nullptr}}}}, {{{"error", {{"message", "authentication required"}}}}})},
+                        {"account/rateLimits/read", then({{"result", {{"rateLimits", 1}}}}, {{{"result", "text"}}})},
+                        {"turn/interrupt", then({{"result", json::object{}}}, {{{"error", {{"message", "no turn"}}}}})},
+                        {"config/read", then({{"result", {{"config", 2}}}}, {{{"exit", 1}}})}}},
                       {"default", {{"silent", true}}}}}});
     AppServerClient client(fastOptions());
     auto first = client.connect(), second = client.connect();
@@ -278,108 +295,53 @@ TEST(Client, ShakesHandsOnceForConcurrentCallersSendsEachCallsExactParamsAndRepl
     EXPECT_EQ(awaitTask(client.rateLimits()), (json::object{{"rateLimits", 1}}));
     EXPECT_EQ(awaitTask(client.config()), (json::object{{"config", 2}}));
     awaitTask(client.interrupt("t1", "u1"));
-    EXPECT_EQ(fake.received(),
-              (std::vector<std::string>{
-                  R"({"method":"initialize","id":1,"params":{"clientInfo":{"name":"orvane","title":"Orvane Companion","version":"0.1.0"},"capabilities":{"experimentalApi":false}}})",
-                  R"({"method":"initialized"})",
-                  R"({"method":"thread/list","id":2,"params":{"limit":1,"sortKey":"updated_at","sortDirection":"desc","archived":false,"sourceKinds":["cli","vscode","exec","appServer"]}})",
-                  R"({"method":"thread/read","id":3,"params":{"threadId":"t1","includeTurns":true}})",
-                  R"({"method":"account/read","id":4,"params":{"refreshToken":false}})",
-                  R"({"method":"account/rateLimits/read","id":5,"params":null})",
-                  R"({"method":"config/read","id":6,"params":{"includeLayers":false}})",
-                  R"({"method":"turn/interrupt","id":7,"params":{"threadId":"t1","turnId":"u1"}})"}));
+    json::array sent;
+    for (const auto &line : fake.received())
+        sent.push_back(json::parse(line));
+    EXPECT_EQ(sent, fixture("client-requests.json"));
 
-    // A killed child fails both waiting requests at once, and only then is replaced.
-    auto waiting = client.transport().request("a"), alsoWaiting = client.transport().request("b");
-    ::kill(static_cast<pid_t>(client.transport().processId()), SIGKILL);
-    EXPECT_EQ(errorOf(std::move(waiting)), disconnected);
-    EXPECT_EQ(errorOf(std::move(alsoWaiting)), disconnected);
-    EXPECT_EQ(awaitTask(client.connect()), initialized);
-    EXPECT_EQ(fake.launches().size(), 6u);
-}
-
-TEST(Client, ConnectsThroughTheProxyWhenADaemonRunsAndOtherwiseThroughOneDedicatedChild)
-{
-    const std::string dedicated = "Dedicated stdio", stdioChild = "app-server --stdio", proxyChild = "app-server proxy";
-    const struct {
-        const char *scenario; // @ stands for a session that answers initialize
-        std::string outcome;  // the mode connected in, or the error
-        std::vector<std::string> children; // a daemon runs when the proxy is tried
-        std::optional<std::string> version = "codex-cli 0.0.0-fake";
-    } rows[] = {
-        {R"({"version":{"output":" \n"},"stdio":@})", dedicated, {stdioChild}, std::nullopt},
-        // Only the first line with something on it, cleaned and cut, reaches the glasses.
-        {R"({"version":{"output":"\u001b\n\t codex-cli\u0007 1.2.3\u202e \r\nWARNING: update"},"stdio":@})", dedicated,
-         {stdioChild}, "codex-cli 1.2.3"},
-        {R"({"version":{"output":"v)" "9999999999999999999999999999999999999999999999999999999999999999999999"
-         R"("},"stdio":@})", dedicated, {stdioChild}, "v" + std::string(63, '9')},
-        {R"({"version":{"output":"v","exitCode":2},"stdio":@})", dedicated, {stdioChild}, std::nullopt},
-        {R"({"version":{"outputHex":"ff0a"},"stdio":@})", dedicated, {stdioChild}, std::nullopt},
-        {R"({"version":{"hang":true,"launcher":true},"stdio":@})", dedicated, {stdioChild}, std::nullopt},
-        {R"({"proxy":@})", "Managed daemon proxy", {proxyChild}},
-        {R"({"proxy":{"handshake":"wrongKey"},"stdio":@})", dedicated, {proxyChild, stdioChild}},
-        {R"({"proxy":{"handshake":"silent"},"stdio":@})", dedicated, {proxyChild, stdioChild}},
-        {R"({"stdio":@})", dedicated, {proxyChild, stdioChild}},
-        {R"({"proxy":{"default":{"error":{"message":"a"}}},"stdio":{"default":{"error":{"message":"b"}}}})", "b",
-         {proxyChild, stdioChild}},
-        {R"({"stdio":{"default":{"silent":true}}})", timedOut, {stdioChild}},
-        {R"({"stdio":{"default":{"result":[]}}})", unsupported, {stdioChild}},
-    };
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.scenario);
-        std::string text = row.scenario;
-        for (auto at = text.find('@'); at != std::string::npos; at = text.find('@'))
-            text.replace(at, 1, R"({"methods":{"initialize":{"result":{}}}})");
-        auto scenario = json::parse(text).as_object();
-        if (row.children.front() == proxyChild)
-            scenario["daemon"] = {{"exitCode", 0}};
-        FakeCodex fake(scenario);
-        // Short only where a time-out is the expected outcome, so a loaded machine cannot fake one.
-        AppServerClient client(fastOptions(text.find("silent") == std::string::npos ? 5s : 500ms));
-        const auto error = errorOf(client.connect());
-        EXPECT_EQ(error.empty() ? client.connectionMode() : error, row.outcome);
-        EXPECT_EQ(client.isRunning(), error.empty());
-        EXPECT_EQ(client.codexVersion(), row.version);
-        auto launches = std::vector<std::string>{"--version", "app-server daemon version"};
-        launches.insert(launches.end(), row.children.begin(), row.children.end());
-        EXPECT_EQ(fake.launches(), launches);
-        // An overrun takes the launcher's children with it.
-        if (text.find("hang") != std::string::npos)
-            expectAllEnd(fake, {"launcher", "hanging"}, 10s);
-    }
-
-    // No daemon socket, no daemon: Codex is not started to ask.
-    FakeCodex fake(json::parse(R"({"daemon":{"exitCode":0},"proxy":{},"stdio":{"methods":{"initialize":{"result":{}}}}})").as_object());
-    fake.removeDaemonSocket();
-    AppServerClient client(fastOptions(5s));
-    awaitTask(client.connect());
-    EXPECT_EQ(client.connectionMode(), dedicated);
-    EXPECT_FALSE(awaitTask(client.probeDaemon()));
-    EXPECT_EQ(fake.launches(), (std::vector<std::string>{"--version", stdioChild}));
-}
-
-TEST(Client, MalformedResultsAreUnsupportedAndOptionalReadsYieldNothingOnFailure)
-{
-    const json::array lists{json::object{{"result", nullptr}}, json::object{{"result", {{"data", "x"}}}},
-                            json::object{{"result", {{"data", {json::object{}, "t"}}}}}};
-    const json::array reads{json::object{{"result", "t"}}, json::object{{"result", {{"thread", nullptr}}}}};
-    FakeCodex fake(stdio({{"methods",
-                           {{"initialize", {{"result", initialized}}},
-                            {"thread/list", lists},
-                            {"thread/read", reads},
-                            {"account/read", {{"error", {{"message", "authentication required"}}}}},
-                            {"account/rateLimits/read", {{"result", "text"}}},
-                            {"config/read", {{"exit", 1}}}}}}));
-    AppServerClient client(fastOptions());
-    awaitTask(client.connect());
-    for (const auto &reply : lists)
+    // Malformed results are unsupported; optional reads yield nothing on failure, even the child's end.
+    for (const auto &reply : malformedLists)
         EXPECT_EQ(errorOf(client.listThreads(20)), unsupported) << json::serialize(reply);
-    for (const auto &reply : reads)
+    for (const auto &reply : malformedReads)
         EXPECT_EQ(errorOf(client.readThread("t")), unsupported) << json::serialize(reply);
     EXPECT_THROW(awaitTask(client.interrupt("t", "u")), AppServerError);
     EXPECT_EQ(awaitTask(client.account()), std::nullopt);
     EXPECT_EQ(awaitTask(client.rateLimits()), std::nullopt);
     EXPECT_EQ(awaitTask(client.config()), std::nullopt);
+
+    // A killed child fails both waiting requests at once, and only then is replaced.
+    EXPECT_EQ(awaitTask(client.connect()), initialized);
+    auto waiting = client.transport().request("a"), alsoWaiting = client.transport().request("b");
+    ::kill(static_cast<pid_t>(client.transport().processId()), SIGKILL);
+    EXPECT_EQ(errorOf(std::move(waiting)), disconnected);
+    EXPECT_EQ(errorOf(std::move(alsoWaiting)), disconnected);
+    EXPECT_EQ(awaitTask(client.connect()), initialized);
+    EXPECT_EQ(fake.launches().size(), 9u);
+}
+
+TEST(Client, ConnectsThroughTheProxyWhenADaemonRunsAndOtherwiseThroughOneDedicatedChild)
+{
+    const auto rows = fixture("connections.json");
+    for (const auto &value : rows.as_array()) {
+        const auto &row = value.as_object();
+        SCOPED_TRACE(row.at("why").as_string());
+        const auto &scenario = row.at("scenario").as_object();
+        FakeCodex fake(scenario);
+        if (row.contains("noDaemonSocket"))
+            fake.removeDaemonSocket();
+        // Short only where a time-out is part of the outcome, so a loaded machine cannot fake one.
+        AppServerClient client(fastOptions(row.contains("shortTimeout") ? 500ms : 5s));
+        const auto error = errorOf(client.connect());
+        EXPECT_EQ(error.empty() ? client.connectionMode() : error, row.at("outcome").as_string());
+        EXPECT_EQ(client.isRunning(), error.empty());
+        const json::value version = row.contains("version") ? row.at("version") : "codex-cli 0.0.0-fake";
+        EXPECT_EQ(client.codexVersion(), version.is_null() ? std::nullopt : std::optional(version.as_string().c_str()));
+        EXPECT_EQ(json::value_from(fake.launches()), row.at("launches"));
+        // An overrun takes the launcher's children with it.
+        if (const auto *command = scenario.if_contains("version"); command && command->as_object().contains("hang"))
+            expectAllEnd(fake, {"launcher", "hanging"}, 2, 10s);
+    }
 }
 
 }

@@ -39,11 +39,16 @@ Outcome feedInChunks(MessageFraming &framing, std::string_view bytes, std::size_
     return outcome;
 }
 
-TEST(LineFraming, SplitsChunksAtLineFeedsAndDropsARunawayLine)
+boost::json::value fixture(const char *name)
 {
     std::stringstream text;
-    text << std::ifstream(ORVANE_APPSERVER_FIXTURES "/line-framing.json").rdbuf();
-    const auto rows = boost::json::parse(text.str());
+    text << std::ifstream(std::string(ORVANE_APPSERVER_FIXTURES "/") + name).rdbuf();
+    return boost::json::parse(text.str());
+}
+
+TEST(LineFraming, SplitsChunksAtLineFeedsAndDropsARunawayLine)
+{
+    const auto rows = fixture("line-framing.json");
     for (const auto &row : rows.as_array()) {
         LineFraming framing(8); // lines of up to 8 bytes
         Outcome outcome;
@@ -118,38 +123,23 @@ TEST(WebSocketFraming, SendsMaskedTextFramesAfterAFreshKeyAndTakesTheLargestMess
     EXPECT_EQ(largest.messages.size(), 1u);
 }
 
+// Each row: the head a daemon answers the upgrade with (KEY stands for the right accept value),
+// whether the socket then is open, and whether it failed.
 TEST(WebSocketFraming, OpensOnlyOnAMatchingUpgrade)
 {
-    // KEY stands for the right accept value.
-    const std::string upgrade = "HTTP/1.1 101 Switching Protocols\r\nConnection: Upgrade\r\nUpgrade: websocket\r\n";
-    const std::string accepted = upgrade + "Sec-WebSocket-Accept: KEY\r\n";
-    const struct {
-        std::string head;
-        bool ready, failed;
-    } rows[] = {
-        {"HTTP/1.1 101 Switching Protocols\r\nconnection: Upgrade\r\nupgrade: websocket\r\nsec-websocket-accept: KEY\r\n"
-         "x-codex-websocket-max-unfragmented-message-bytes: 16777216\r\n\r\n", true, false},
-        {"HTTP/1.1 101 OK\r\nUPGRADE: WebSocket\r\nConnection: keep-alive, upgrade\r\nSec-WebSocket-Accept:KEY \r\n\r\n", 1, 0},
-        {upgrade + "Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n\r\n", false, true},
-        {"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", false, true},
-        {"HTTP/1.1 1010 Odd" + accepted.substr(accepted.find('\r')) + "\r\n", false, true},
-        {"HTTP/1.1 101 Switching Protocols\r\nConnection: Upgrade\r\nSec-WebSocket-Accept: KEY\r\n\r\n", false, true},
-        {"HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nSec-WebSocket-Accept: KEY\r\n\r\n", false, true},
-        {accepted + "Sec-WebSocket-Extensions: permessage-deflate\r\n\r\n", false, true},
-        {accepted + "Sec-WebSocket-Protocol: chat\r\n\r\n", false, true},
-        {accepted, false, false},
-        {upgrade + "X-Filler: " + std::string(17000, 'a'), false, true},
-    };
+    auto rows = fixture("upgrade-answers.json").as_array();
+    const std::string unending = "HTTP/1.1 101 Switching Protocols\r\nConnection: Upgrade\r\nX-Filler: " + std::string(17000, 'a');
+    rows.push_back({unending, false, true});
     for (const auto &row : rows)
         for (const std::size_t chunk : {std::size_t{1}, std::string::npos}) {
             WebSocketFraming framing;
             WebSocketServerPeer peer;
             ASSERT_FALSE(peer.feed(framing.start()).failed);
-            std::string head = row.head;
+            std::string head(row.at(0).as_string());
             if (const auto at = head.find("KEY"); at != std::string::npos)
                 head.replace(at, 3, test::expectedAccept(peer.requestHeaders().at("sec-websocket-key")));
-            EXPECT_EQ(feedInChunks(framing, head, chunk).failed, row.failed) << row.head;
-            EXPECT_EQ(framing.ready(), row.ready) << row.head;
+            EXPECT_EQ(feedInChunks(framing, head, chunk).failed, row.at(2).as_bool()) << row;
+            EXPECT_EQ(framing.ready(), row.at(1).as_bool()) << row;
         }
 }
 
