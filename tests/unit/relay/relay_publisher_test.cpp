@@ -319,29 +319,16 @@ std::pair<std::optional<RelayError::Kind>, std::string> pairWith(const QUrl &bas
 TEST(PairingCalls, ReadsEveryKindOfAnswer)
 {
     using enum RelayError::Kind;
-    const std::string token(32, 'k'), lower = "5c1d6a0e-3b7f-4e2a-9c4d-8f1e2a3b4c5d", upper = "5C1D6A0E-3B7F-4E2A-9C4D-8F1E2A3B4C5D";
-    const std::string fallback = "Pairing failed. Check the PIN and try again.", unsupported = "The relay returned an unsupported response.";
-    const auto channel = [](const std::string &id, const std::string &key) {
-        return R"({"channelId":")" + id + R"(","publisherToken":")" + key + R"("})";
-    };
-    const std::tuple<int, std::string, std::optional<RelayError::Kind>, std::string> rows[] = {
-        {401, R"({"message":"That PIN was already used."})", pairingRejected, "That PIN was already used."},
-        {500, "", pairingRejected, fallback},
-        {404, "", pairingRejected, "This PIN is unknown or has expired. Pair again with the PIN the glasses show now."},
-        {429, "", pairingRejected, "Too many wrong PINs. Wait a minute and try again."},
-        {400, R"({"message":5})", pairingRejected, fallback},
-        {403, "<html>Forbidden</html>", pairingRejected, fallback},
-        {200, channel(lower, token), std::nullopt, lower + " " + token},
-        {201, R"({"extra":1,)" + channel(upper, token).substr(1), std::nullopt, upper + " " + token},
-        {200, channel(lower, token.substr(1)), invalidResponse, unsupported},
-        {200, channel("not-a-uuid", token), invalidResponse, unsupported},
-        {200, channel("{" + lower + "}", token), invalidResponse, unsupported},
-        {200, R"({"channelId":")" + lower + R"("})", invalidResponse, unsupported},
-        {200, "{\"channelId\":", unreadableReply, "The relay's answer is not valid JSON: "},
-    };
+    const std::map<std::string, std::optional<RelayError::Kind>> kinds = {
+        {"pairingRejected", pairingRejected}, {"invalidResponse", invalidResponse}, {"unreadableReply", unreadableReply}};
+    QFile table(ORVANE_RELAY_FIXTURES "/pairing-answers.json");
+    ASSERT_TRUE(table.open(QIODevice::ReadOnly));
+    const json::value rows = json::parse(table.readAll().toStdString());
     Responder responder;
-    for (const auto &[status, body, kind, text] : rows) {
-        responder.status = status;
+    for (const json::value &row : rows.as_array()) {
+        const std::string body(row.at("body").as_string()), text(row.at("text").as_string());
+        const auto kind = row.at("kind").is_null() ? std::nullopt : kinds.at(std::string(row.at("kind").as_string()));
+        responder.status = static_cast<int>(row.at("status").as_int64());
         responder.body = QByteArray::fromStdString(body);
         const auto [gotKind, got] = pairWith(responder.url());
         EXPECT_EQ(gotKind, kind) << body;
