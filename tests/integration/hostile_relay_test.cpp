@@ -3,8 +3,8 @@
 // that cannot be reached when unpairing; and the ways the companion itself is ended.
 #include "companion_harness.h"
 #include "fake_codex.h"
-#include "hostile_relay.h"
 #include "process_harness.h"
+#include "scripted_relay.h"
 
 #include "normalize/terminal_text.h"
 
@@ -24,7 +24,7 @@ using namespace std::chrono_literals;
 const QString orvane = ORVANE_EXECUTABLE;
 constexpr qint64 memoryCeilingKiB = 150 * 1024;
 
-QProcessEnvironment environmentFor(const HostileRelay &relay)
+QProcessEnvironment environmentFor(const ScriptedRelay &relay)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("ORVANE_RELAY_URL", relay.baseUrl().toString());
@@ -81,7 +81,7 @@ TEST(TerminalText, KeepsNoControlOrReorderingAndStaysShort)
 TEST(HostileRelay, NeitherExhaustsNorFloodsNorFoolsTheCompanion)
 {
     FakeCodex codex({{"stdio", session({{"t1", "thinking"}})}});
-    HostileRelay relay;
+    ScriptedRelay relay;
     const QProcessEnvironment environment = environmentFor(relay);
 
     // The publisher token never travels in clear to another machine.
@@ -93,14 +93,14 @@ TEST(HostileRelay, NeitherExhaustsNorFloodsNorFoolsTheCompanion)
                            "computer (localhost); use https.\n");
 
     // A pairing answer that never ends is given up past 16 KiB.
-    relay.pairingAnswer = HostileRelay::Answer::endless;
+    relay.pairingAnswer.shape = ScriptedRelay::Answer::Shape::endless;
     const Finished endless = run(orvane, {"--pair", "123456"}, environment, 90s);
     EXPECT_EQ(endless.exitCode, 1);
     EXPECT_EQ(endless.err, "The relay's answer was larger than 16 KiB and was refused.\n");
     rusage usage {};
     ::getrusage(RUSAGE_CHILDREN, &usage);
     EXPECT_LT(usage.ru_maxrss, memoryCeilingKiB) << "the largest run so far, this one";
-    relay.pairingAnswer = HostileRelay::Answer::normal;
+    relay.pairingAnswer.shape = ScriptedRelay::Answer::Shape::whole;
     ASSERT_EQ(run(orvane, {"--pair", "123456"}, environment, 60s).exitCode, 0);
 
     RunningCompanion companion(orvane, environment);
@@ -173,7 +173,7 @@ TEST(HostileRelay, KilledCompanionLeavesNoChildBehind)
     auto stdio = session({{"t1", "thinking"}});
     stdio["ignoreTerminate"] = true;
     FakeCodex codex({{"daemon", {{"hang", true}}}, {"stdio", stdio}});
-    HostileRelay relay;
+    ScriptedRelay relay;
     RunningCompanion companion(orvane, environmentFor(relay));
     ASSERT_TRUE(waitUntil([&] {
         for (const auto &launch : codex.launches())
@@ -190,13 +190,13 @@ TEST(HostileRelay, UnpairSaysWhatTheRelayDid)
 {
     qputenv("ORVANE_CODEX", "/nonexistent/codex");
     KeychainStore::remove(CompanionModel::credentialAccount);
-    HostileRelay relay;
+    ScriptedRelay relay;
     const QProcessEnvironment environment = environmentFor(relay);
     const auto orvaneRun = [&](const QStringList &arguments, const QProcessEnvironment &with) {
         return run(orvane, arguments, with, 90s);
     };
-    const std::string revoke = "/v1/channels/" + relay.credentials.channelId + "/revoke Bearer " +
-                               relay.credentials.publisherToken;
+    const std::string revoke = "POST /v1/channels/" + relay.credentials.channelId + "/revoke  Bearer " +
+                               relay.credentials.publisherToken + " ";
 
     // Without a running companion, the stored pairing is revoked all the same.
     ASSERT_EQ(orvaneRun({"--pair", "123456"}, environment).exitCode, 0);
@@ -207,7 +207,7 @@ TEST(HostileRelay, UnpairSaysWhatTheRelayDid)
 
     // A relay that cannot be reached: removed here all the same, and said so.
     ASSERT_EQ(orvaneRun({"--pair", "123456"}, environment).exitCode, 0);
-    relay.revokeAnswer = HostileRelay::Answer::none;
+    relay.revokeAnswer.shape = ScriptedRelay::Answer::Shape::none;
     finished = orvaneRun({"--unpair"}, environment);
     EXPECT_EQ(finished.exitCode, 1);
     EXPECT_EQ(finished.err, "Pairing removed from this computer, but the relay could not be reached to delete it; "
@@ -216,7 +216,7 @@ TEST(HostileRelay, UnpairSaysWhatTheRelayDid)
     EXPECT_EQ(orvaneRun({"--unpair"}, environment).out, "Nothing was paired; nothing to remove.\n");
 
     // A store that refuses to save: the channel just made is revoked before the error shows.
-    relay.revokeAnswer = HostileRelay::Answer::normal;
+    relay.revokeAnswer.shape = ScriptedRelay::Answer::Shape::whole;
     QTemporaryFile notAFolder;
     ASSERT_TRUE(notAFolder.open());
     QProcessEnvironment refusing = environment;
