@@ -203,7 +203,7 @@ TEST(HostileRelay, UnpairSaysWhatTheRelayDid)
     Finished finished = orvaneRun({"--unpair"}, environment);
     EXPECT_EQ(finished.exitCode, 0);
     EXPECT_EQ(finished.out, "Pairing removed and relay data deleted.\n");
-    EXPECT_EQ(relay.revokes(), std::vector<std::string>{revoke});
+    EXPECT_EQ(relay.requests().back(), revoke);
 
     // A relay that cannot be reached: removed here all the same, and said so.
     ASSERT_EQ(orvaneRun({"--pair", "123456"}, environment).exitCode, 0);
@@ -222,12 +222,12 @@ TEST(HostileRelay, UnpairSaysWhatTheRelayDid)
     QProcessEnvironment refusing = environment;
     refusing.insert("ORVANE_CREDENTIAL_STORE", "file");
     refusing.insert("XDG_CONFIG_HOME", notAFolder.fileName());
-    const auto revokesBefore = relay.revokes().size();
+    const auto requestsBefore = relay.requests().size();
     finished = orvaneRun({"--pair", "123456"}, refusing);
     EXPECT_EQ(finished.exitCode, 1);
     EXPECT_TRUE(finished.err.startsWith("Unable to keep the pairing in ")) << finished.err.toStdString();
-    ASSERT_EQ(relay.revokes().size(), revokesBefore + 1);
-    EXPECT_EQ(relay.revokes().back(), revoke);
+    ASSERT_EQ(relay.requests().size(), requestsBefore + 2) << "the pairing, then its revoke";
+    EXPECT_EQ(relay.requests().back(), revoke);
 }
 
 } // namespace

@@ -58,36 +58,18 @@ std::string post(const std::string &path, const std::string &body, const std::st
            "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
-std::string get(const std::string &path)
-{
-    return "GET " + path + " HTTP/1.1\r\nHost: relay\r\n\r\n";
-}
-
 std::string pinBody(const QString &pin)
 {
     return R"({"pin":")" + pin.toStdString() + "\"}";
 }
 
-struct Channel {
-    std::string id, publisherToken, subscriberToken;
-};
-
-Channel pairOver(std::uint16_t port)
-{
-    RawRelayClient client("127.0.0.1", port);
-    const QJsonObject issued = json(client.http(post("/v1/pairings", "{}")).body);
-    const QJsonObject channel = json(client.http(post("/v1/pairings/complete", pinBody(issued["pin"].toString()))).body);
-    const QJsonObject glasses = json(client.http(get("/v1/pairings/" + issued["pairingId"].toString().toStdString())).body);
-    return {channel["channelId"].toString().toStdString(), channel["publisherToken"].toString().toStdString(),
-            glasses["subscriberToken"].toString().toStdString()};
-}
-
+using Channel = LocalRelay::Pairing;
 // The first answer on a socket that asked to be `role` of the channel.
 std::string joinAs(RawRelayClient &client, const Channel &channel, const std::string &role, bool deflate = false)
 {
-    if (!client.upgrade("/v1/channels/" + channel.id + "/connect", deflate))
+    if (!client.upgrade("/v1/channels/" + channel.credentials.channelId + "/connect", deflate))
         return "no upgrade";
-    const std::string &token = role == "publisher" ? channel.publisherToken : channel.subscriberToken;
+    const std::string token = role == "publisher" ? channel.credentials.publisherToken : channel.subscriberToken.toStdString();
     client.sendText(R"({"type":"authenticate","role":")" + role + R"(","token":")" + token + "\"}");
     const auto answer = client.nextMessage();
     return answer ? answer->payload : "no answer";
@@ -142,7 +124,7 @@ QJsonObject wsSubscriber(const QUrl &relay, const Channel &channel, const QStrin
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("NODE_PATH", ORVANE_TEST_NODE_MODULES);
     node.setProcessEnvironment(environment);
-    node.start("node", {ORVANE_WS_SUBSCRIBER, socketUrl(relay, channel.id.c_str()).toString(), channel.subscriberToken.c_str(), mode});
+    node.start("node", {ORVANE_WS_SUBSCRIBER, socketUrl(relay, channel.credentials.channelId.c_str()).toString(), channel.subscriberToken, mode});
     node.waitForFinished(60'000);
     return QJsonDocument::fromJson(node.readAllStandardOutput()).object();
 }
@@ -154,7 +136,7 @@ TEST(RelayProcess, WithstandsProxiedGuessersStuckReadersHugeRequestsCrowdsAndGue
     QTemporaryDir data;
     Relay relay({"--listen", "127.0.0.1:0", "--data", data.path(), "--trusted-proxy", "127.0.0.1"});
     ASSERT_TRUE(relay.baseUrl.isValid());
-    const Channel channel = pairOver(relay.port()), compressed = pairOver(relay.port());
+    const Channel channel = pairAt(relay.baseUrl), compressed = pairAt(relay.baseUrl);
 
     // X-Forwarded-For is believed only from the named proxy.
     const auto guess = [&](const std::string &from, const std::string &forwardedFor) {
@@ -265,7 +247,7 @@ TEST(RelayProcess, WithstandsProxiedGuessersStuckReadersHugeRequestsCrowdsAndGue
     }
     EXPECT_EQ(tokens, 0);
     EXPECT_GT(refused, 900) << "the relay-wide budget stops the run early";
-    EXPECT_EQ(glasses.http(get("/v1/pairings/" + pending[0]["pairingId"].toString().toStdString())).status, 404)
+    EXPECT_EQ(glasses.http("GET /v1/pairings/" + pending[0]["pairingId"].toString().toStdString() + " HTTP/1.1\r\n\r\n").status, 404)
         << "the glasses must ask for a new PIN";
     EXPECT_NE(glasses.http(post("/v1/pairings/complete", pinBody(pending[0]["pin"].toString()))).status, 200);
     EXPECT_TRUE(waitUntil([&] { return relay.log().contains("pairing withdrawn"); }));

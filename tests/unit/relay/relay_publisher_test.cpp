@@ -166,7 +166,7 @@ TEST_F(WithScriptedRelay, ActsOnTheInboundTableAndIgnoresEverythingElse)
     for (const auto &[frame, errors, commands, binary] : rows) {
         events.errors.clear();
         events.commands.clear();
-        binary ? relay.sendBinary(frame) : relay.send(frame);
+        relay.send(frame, binary);
         // An error frame as a marker: once it is reported, the row was handled.
         relay.send(R"({"type":"error","message":"marker"})");
         ASSERT_TRUE(waitUntil([this] { return !events.errors.empty() && events.errors.back() == "marker"; }));

@@ -39,15 +39,6 @@ ScriptedRelay::ScriptedRelay()
 
 ScriptedRelay::~ScriptedRelay() = default;
 
-std::vector<std::string> ScriptedRelay::revokes() const
-{
-    std::vector<std::string> found;
-    std::ranges::copy_if(requests_, std::back_inserter(found), [](const std::string &request) {
-        return request.find("/revoke ") != std::string::npos;
-    });
-    return found;
-}
-
 int ScriptedRelay::openSockets() const
 {
     return static_cast<int>(std::ranges::count_if(sockets_, [](const Connection *connection) {
@@ -126,40 +117,25 @@ void ScriptedRelay::answerHttp(QTcpSocket *socket, const QByteArray &head, const
     socket->disconnectFromHost();
 }
 
-void ScriptedRelay::write(const std::string &bytes)
+void ScriptedRelay::send(std::string_view message, bool binary)
 {
-    if (!sockets_.empty())
-        sockets_.back()->socket->write(QByteArray::fromStdString(bytes));
-}
-
-void ScriptedRelay::send(std::string_view text)
-{
-    if (!sockets_.empty())
-        write(sockets_.back()->peer->text(text));
-}
-
-void ScriptedRelay::sendBinary(std::string_view bytes)
-{
-    if (!sockets_.empty())
-        write(sockets_.back()->peer->binary(bytes));
+    WebSocketServerPeer &peer = *sockets_.back()->peer;
+    sockets_.back()->socket->write(QByteArray::fromStdString(binary ? peer.binary(message) : peer.text(message)));
 }
 
 void ScriptedRelay::close()
 {
-    if (!sockets_.empty())
-        write(sockets_.back()->peer->close(1000));
+    sockets_.back()->socket->write(QByteArray::fromStdString(sockets_.back()->peer->close(1000)));
 }
 
 void ScriptedRelay::abort()
 {
-    if (!sockets_.empty())
-        sockets_.back()->socket->abort();
+    sockets_.back()->socket->abort();
 }
 
 void ScriptedRelay::sendOversizedFrame()
 {
-    if (!sockets_.empty())
-        stream(sockets_.back()->socket, QByteArray::fromStdString(encodeRaw({.opcode = 1, .payload = {}, .declaredLength = streamLimit})));
+    stream(sockets_.back()->socket, QByteArray::fromStdString(encodeRaw({.opcode = 1, .payload = {}, .declaredLength = streamLimit})));
 }
 
 // Writes `head`, then megabytes of blanks as fast as the peer reads them, until it hangs up.

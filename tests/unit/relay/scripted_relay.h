@@ -34,7 +34,6 @@ public:
     Answer pairingAnswer, revokeAnswer{204, {}};
     // "METHOD path Content-Type Authorization body" of every HTTP request but upgrades.
     const std::vector<std::string> &requests() const { return requests_; }
-    std::vector<std::string> revokes() const;
 
     // Sockets upgraded so far and still open, the newest one's path, and the text messages the
     // publisher sent; every "authenticate" is answered "authenticated".
@@ -47,8 +46,7 @@ public:
 
     // To the newest socket: a text or binary message, a frame announcing 400 MiB whose payload is
     // streamed until the publisher hangs up, a close frame, or a reset.
-    void send(std::string_view text);
-    void sendBinary(std::string_view bytes);
+    void send(std::string_view message, bool binary = false);
     void sendOversizedFrame();
     void close();
     void abort();
@@ -59,7 +57,6 @@ private:
     void read(Connection &connection);
     void answerHttp(QTcpSocket *socket, const QByteArray &head, const QByteArray &body);
     void stream(QTcpSocket *socket, QByteArray head);
-    void write(const std::string &bytes);
 
     QTcpServer server_;
     std::vector<std::unique_ptr<Connection>> connections_;
