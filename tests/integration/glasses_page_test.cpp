@@ -30,9 +30,12 @@ public:
     {
         process_.start("node", {ORVANE_GLASSES_PAGE_DRIVER, ORVANE_TEST_PLAYWRIGHT_DIR, relay.toString(), screenshots});
     }
+    // Chromium is left to close itself: killed, it would still be writing in the session's folders.
     ~BrowserDriver()
     {
-        process_.kill();
+        process_.closeWriteChannel();
+        if (!process_.waitForFinished(20'000))
+            process_.kill();
         process_.waitForFinished();
     }
     // Lets the story go on past the step that waits for the test.
