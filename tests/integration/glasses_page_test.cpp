@@ -74,12 +74,12 @@ TEST(GlassesPage, PairsFollowsAThreadStopsItAndNoticesTheCompanionLeaving)
     ASSERT_FALSE(relay.baseUrl().isEmpty());
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("ORVANE_RELAY_URL", relay.baseUrl().toString());
-    auto companion = std::make_unique<RunningCompanion>(ORVANE_EXECUTABLE, environment);
-    ASSERT_TRUE(companion->waitForLine("2 threads; current: \"Task t1\", Finished")) << companion->dump();
-
+    // Chromium starts while the companion does.
     const QString screenshots = QDir(ORVANE_SCREENSHOT_DIR).absolutePath();
     QDir().mkpath(screenshots);
     BrowserDriver browser(relay.baseUrl(), screenshots);
+    auto companion = std::make_unique<RunningCompanion>(ORVANE_EXECUTABLE, environment);
+    ASSERT_TRUE(companion->waitForLine("2 threads; current: \"Task t1\", Finished")) << companion->dump();
     const auto csp = browser.expect("csp");
     ASSERT_TRUE(csp) << browser.dump();
     EXPECT_TRUE(csp->startsWith("default-src 'none'; script-src 'self';")) << csp->toStdString();
