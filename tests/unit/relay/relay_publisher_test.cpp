@@ -251,8 +251,6 @@ TEST(RelayPublisher, BacksOffFromTwoSecondsUpToThirtyWithinTheJitter)
         for (int attempt = 1; attempt <= 6; ++attempt)
             EXPECT_EQ(ReconnectBackoff([draw] { return draw; }).delay(attempt).count(), milliseconds[attempt - 1])
                 << draw << " " << attempt;
-    for (int i = 0; i < 1000; ++i)
-        ASSERT_LE(std::abs(ReconnectBackoff().delay(5).count() - 30'000), 7'500) << "the shipped source";
 }
 
 // The error's kind and text, or nothing and the channel and token received.
