@@ -1,6 +1,6 @@
-// Plays a user in front of the glasses page, in the system's Chromium, step by step as the
-// test on the other end of stdin/stdout says. Prints "<word> <details>" lines; any failure
-// prints "error <what>" and exits with status 1.
+// Plays a user in front of the glasses page, in the system's Chromium, through one story: it
+// prints "<word> <details>" lines as it goes and waits for a line on stdin wherever the test
+// must act first. Any failure prints "error <what>" and exits with status 1.
 //   node glasses_page_driver.js PLAYWRIGHT_MODULES RELAY_URL SCREENSHOT_DIR
 'use strict';
 
@@ -12,11 +12,9 @@ const { chromium } = require(path.join(modules, 'playwright-core'));
 
 const say = (word, details = '') => process.stdout.write(`${word} ${details}\n`);
 const lines = readline.createInterface({ input: process.stdin })[Symbol.asyncIterator]();
-async function nextInstruction() {
-  const { value, done } = await lines.next();
-  if (done) throw new Error('the test went away');
-  return value;
-}
+const testActed = async () => {
+  if ((await lines.next()).done) throw new Error('the test went away');
+};
 
 async function main() {
   const browser = await chromium.launch({
@@ -38,54 +36,45 @@ async function main() {
       await page.screenshot({ path: path.join(screenshots, `${name}-1x.png`), scale: 'css', fullPage: true });
       await page.screenshot({ path: path.join(screenshots, `${name}-2x.png`), scale: 'device', fullPage: true });
     };
+    const pinShown = () => page.waitForFunction(() => /^\d{6}$/.test(document.getElementById('pin').textContent));
+    const state = async (wanted) => {
+      await page.waitForFunction((text) => document.getElementById('d-state').textContent.includes(text), wanted,
+        { timeout: 30000 });
+      say('state', await page.textContent('#d-state'));
+    };
+    const offline = async () => {
+      await page.waitForFunction(() => {
+        const banner = document.getElementById('d-banner');
+        return !banner.hidden && banner.textContent === 'The companion is offline.';
+      }, null, { timeout: 15000 });
+      say('banner', await page.textContent('#d-banner'));
+    };
 
     const response = await page.goto(relayUrl);
     say('csp', response.headers()['content-security-policy']);
-    await page.waitForFunction(() => /^\d{6}$/.test(document.getElementById('pin').textContent));
+    await pinShown();
     await shoot('pairing');
     say('pin', await page.textContent('#pin'));
     say('pair-line', await page.textContent('#pair-line'));
-
-    // Each instruction: "state MS TEXT" waits up to MS for the current thread's state to show TEXT,
-    // "stop" presses Stop and reports the result, "banner TEXT" waits for the banner to say TEXT,
-    // "shoot NAME" takes the screenshots, "reload" reloads the page and "forget" presses Forget.
-    for (;;) {
-      const instruction = await nextInstruction();
-      const [word, ...rest] = instruction.split(' ');
-      const argument = rest.join(' ');
-      if (word === 'state') {
-        const [limit, ...wanted] = rest;
-        await page.waitForFunction((text) => document.getElementById('d-state').textContent.includes(text),
-          wanted.join(' '), { timeout: Number(limit) });
-        say('state', await page.textContent('#d-state'));
-      } else if (word === 'stop') {
-        await page.click('#stop-thread');
-        const result = await page.waitForSelector('#results li:not(.pending)', { timeout: 15000 });
-        say('result', await result.textContent());
-      } else if (word === 'banner') {
-        await page.waitForFunction((wanted) => {
-          const banner = document.getElementById('d-banner');
-          return !banner.hidden && banner.textContent === wanted;
-        }, argument, { timeout: 15000 });
-        say('banner', await page.textContent('#d-banner'));
-      } else if (word === 'shoot') {
-        await shoot(argument);
-        say('shot', argument);
-      } else if (word === 'reload') {
-        await page.reload();
-        await page.waitForSelector('#live', { state: 'visible' });
-        say('reloaded');
-      } else if (word === 'forget') {
-        await page.click('#forget');
-        await page.waitForFunction(() => /^\d{6}$/.test(document.getElementById('pin').textContent));
-        say('forgot', JSON.stringify(await page.evaluate(() => ({ ...localStorage }))));
-      } else if (word === 'done') {
-        say('problems', JSON.stringify(problems));
-        return;
-      } else {
-        throw new Error(`unknown instruction "${instruction}"`);
-      }
-    }
+    await testActed(); // paired
+    await state('Finished');
+    await testActed(); // Codex started a turn
+    await state('Thinking\u2026');
+    await shoot('thinking');
+    await page.click('#stop-thread');
+    const result = await page.waitForSelector('#results li:not(.pending)', { timeout: 15000 });
+    say('result', await result.textContent());
+    await testActed(); // the companion went away
+    await offline();
+    await shoot('offline');
+    // The pairing outlives a reload: the relay says at once that nobody publishes.
+    await page.reload();
+    await page.waitForSelector('#live', { state: 'visible' });
+    await offline();
+    await page.click('#forget');
+    await pinShown();
+    say('forgot', JSON.stringify(await page.evaluate(() => ({ ...localStorage }))));
+    say('problems', JSON.stringify(problems));
   } finally {
     await browser.close();
   }

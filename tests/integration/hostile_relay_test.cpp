@@ -3,18 +3,18 @@
 // that cannot be reached when unpairing; and the ways the companion itself is ended.
 #include "companion_harness.h"
 #include "fake_codex.h"
-#include "hostile_relay.h"
 #include "process_harness.h"
+#include "scripted_relay.h"
 
 #include "normalize/terminal_text.h"
 
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QTemporaryFile>
 
 #include <csignal>
+#include <sys/resource.h>
 
 namespace orvane::test {
 namespace {
@@ -24,7 +24,7 @@ using namespace std::chrono_literals;
 const QString orvane = ORVANE_EXECUTABLE;
 constexpr qint64 memoryCeilingKiB = 150 * 1024;
 
-QProcessEnvironment environmentFor(const HostileRelay &relay)
+QProcessEnvironment environmentFor(const ScriptedRelay &relay)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("ORVANE_RELAY_URL", relay.baseUrl().toString());
@@ -41,22 +41,6 @@ qint64 peakKiB(qint64 pid)
         if (line.startsWith("VmHWM:"))
             return line.mid(6).trimmed().split(' ').value(0).toLongLong();
     return 0;
-}
-
-// One run to its end, with the peak memory it reached.
-std::pair<Finished, qint64> measuredRun(const QStringList &arguments, const QProcessEnvironment &environment)
-{
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.start(orvane, arguments);
-    qint64 peak = 0;
-    waitUntil([&] {
-        peak = std::max(peak, peakKiB(process.processId()));
-        return process.state() == QProcess::NotRunning;
-    }, 90s);
-    return {{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-             QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())},
-            peak};
 }
 
 json::object stop(const std::string &commandId, std::optional<std::string> expiresAt = std::nullopt)
@@ -97,7 +81,7 @@ TEST(TerminalText, KeepsNoControlOrReorderingAndStaysShort)
 TEST(HostileRelay, NeitherExhaustsNorFloodsNorFoolsTheCompanion)
 {
     FakeCodex codex({{"stdio", session({{"t1", "thinking"}})}});
-    HostileRelay relay;
+    ScriptedRelay relay;
     const QProcessEnvironment environment = environmentFor(relay);
 
     // The publisher token never travels in clear to another machine.
@@ -109,12 +93,14 @@ TEST(HostileRelay, NeitherExhaustsNorFloodsNorFoolsTheCompanion)
                            "computer (localhost); use https.\n");
 
     // A pairing answer that never ends is given up past 16 KiB.
-    relay.pairingAnswer = HostileRelay::Answer::endless;
-    const auto [endless, pairingPeak] = measuredRun({"--pair", "123456"}, environment);
+    relay.pairingAnswer.shape = ScriptedRelay::Answer::Shape::endless;
+    const Finished endless = run(orvane, {"--pair", "123456"}, environment, 90s);
     EXPECT_EQ(endless.exitCode, 1);
     EXPECT_EQ(endless.err, "The relay's answer was larger than 16 KiB and was refused.\n");
-    EXPECT_LT(pairingPeak, memoryCeilingKiB);
-    relay.pairingAnswer = HostileRelay::Answer::normal;
+    rusage usage {};
+    ::getrusage(RUSAGE_CHILDREN, &usage);
+    EXPECT_LT(usage.ru_maxrss, memoryCeilingKiB) << "the largest run so far, this one";
+    relay.pairingAnswer.shape = ScriptedRelay::Answer::Shape::whole;
     ASSERT_EQ(run(orvane, {"--pair", "123456"}, environment, 60s).exitCode, 0);
 
     RunningCompanion companion(orvane, environment);
@@ -156,8 +142,6 @@ TEST(HostileRelay, NeitherExhaustsNorFloodsNorFoolsTheCompanion)
     // coalesced, snapshot answers spaced, and a snapshot follows the last request.
     const auto listsBefore = requests(codex.received(), "thread/list").size();
     const auto snapshotsBefore = relay.count("snapshot");
-    QElapsedTimer window;
-    window.start();
     for (int index = 0; index < 2200; ++index)
         relay.send(commandMessage(index < 200 ? stop(uuid(100 + index)) : command("request_snapshot", uuid(100 + index))));
     ASSERT_TRUE(resultsAfter(202)) << companion.dump();
@@ -168,8 +152,6 @@ TEST(HostileRelay, NeitherExhaustsNorFloodsNorFoolsTheCompanion)
                 return true;
         return false;
     }, 15s));
-    // The rest of the ten seconds, then count.
-    waitUntil([] { return false; }, std::chrono::milliseconds(std::max<qint64>(0, 10'000 - window.elapsed())));
     EXPECT_LE(requests(codex.received(), "thread/list").size() - listsBefore, 15u);
     EXPECT_EQ(requests(codex.received(), "turn/interrupt").size(), 202u);
     EXPECT_LT(relay.count("snapshot") - snapshotsBefore, 200u);
@@ -191,7 +173,7 @@ TEST(HostileRelay, KilledCompanionLeavesNoChildBehind)
     auto stdio = session({{"t1", "thinking"}});
     stdio["ignoreTerminate"] = true;
     FakeCodex codex({{"daemon", {{"hang", true}}}, {"stdio", stdio}});
-    HostileRelay relay;
+    ScriptedRelay relay;
     RunningCompanion companion(orvane, environmentFor(relay));
     ASSERT_TRUE(waitUntil([&] {
         for (const auto &launch : codex.launches())
@@ -208,29 +190,24 @@ TEST(HostileRelay, UnpairSaysWhatTheRelayDid)
 {
     qputenv("ORVANE_CODEX", "/nonexistent/codex");
     KeychainStore::remove(CompanionModel::credentialAccount);
-    HostileRelay relay;
+    ScriptedRelay relay;
     const QProcessEnvironment environment = environmentFor(relay);
     const auto orvaneRun = [&](const QStringList &arguments, const QProcessEnvironment &with) {
         return run(orvane, arguments, with, 90s);
     };
-    const std::string revoke = "/v1/channels/" + relay.credentials.channelId + "/revoke Bearer " +
-                               relay.credentials.publisherToken;
-
-    Finished finished = orvaneRun({"--unpair"}, environment);
-    EXPECT_EQ(finished.exitCode, 0);
-    EXPECT_EQ(finished.out, "Nothing was paired; nothing to remove.\n");
-    EXPECT_TRUE(relay.revokes().empty());
+    const std::string revoke = "POST /v1/channels/" + relay.credentials.channelId + "/revoke  Bearer " +
+                               relay.credentials.publisherToken + " ";
 
     // Without a running companion, the stored pairing is revoked all the same.
     ASSERT_EQ(orvaneRun({"--pair", "123456"}, environment).exitCode, 0);
-    finished = orvaneRun({"--unpair"}, environment);
+    Finished finished = orvaneRun({"--unpair"}, environment);
     EXPECT_EQ(finished.exitCode, 0);
     EXPECT_EQ(finished.out, "Pairing removed and relay data deleted.\n");
-    EXPECT_EQ(relay.revokes(), std::vector<std::string>{revoke});
+    EXPECT_EQ(relay.requests().back(), revoke);
 
     // A relay that cannot be reached: removed here all the same, and said so.
     ASSERT_EQ(orvaneRun({"--pair", "123456"}, environment).exitCode, 0);
-    relay.revokeAnswer = HostileRelay::Answer::none;
+    relay.revokeAnswer.shape = ScriptedRelay::Answer::Shape::none;
     finished = orvaneRun({"--unpair"}, environment);
     EXPECT_EQ(finished.exitCode, 1);
     EXPECT_EQ(finished.err, "Pairing removed from this computer, but the relay could not be reached to delete it; "
@@ -239,18 +216,18 @@ TEST(HostileRelay, UnpairSaysWhatTheRelayDid)
     EXPECT_EQ(orvaneRun({"--unpair"}, environment).out, "Nothing was paired; nothing to remove.\n");
 
     // A store that refuses to save: the channel just made is revoked before the error shows.
-    relay.revokeAnswer = HostileRelay::Answer::normal;
+    relay.revokeAnswer.shape = ScriptedRelay::Answer::Shape::whole;
     QTemporaryFile notAFolder;
     ASSERT_TRUE(notAFolder.open());
     QProcessEnvironment refusing = environment;
     refusing.insert("ORVANE_CREDENTIAL_STORE", "file");
     refusing.insert("XDG_CONFIG_HOME", notAFolder.fileName());
-    const auto revokesBefore = relay.revokes().size();
+    const auto requestsBefore = relay.requests().size();
     finished = orvaneRun({"--pair", "123456"}, refusing);
     EXPECT_EQ(finished.exitCode, 1);
     EXPECT_TRUE(finished.err.startsWith("Unable to keep the pairing in ")) << finished.err.toStdString();
-    ASSERT_EQ(relay.revokes().size(), revokesBefore + 1);
-    EXPECT_EQ(relay.revokes().back(), revoke);
+    ASSERT_EQ(relay.requests().size(), requestsBefore + 2) << "the pairing, then its revoke";
+    EXPECT_EQ(relay.requests().back(), revoke);
 }
 
 } // namespace

@@ -6,17 +6,20 @@
 #include "relay/file_credential_store.h"
 #include "relay/keychain_store.h"
 
+#include <process_harness.h>
+
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QProcess>
-#include <QTemporaryDir>
 
 #include <stdlib.h>
 #include <sys/stat.h>
 
 namespace orvane {
 namespace {
+
+using test::BareSessionBus;
 
 TEST(KeychainStore, SavingReplacesDeletingIsQuietAndAccountsStayApart)
 {
@@ -52,17 +55,9 @@ struct stat statOf(const QString &path)
 
 TEST(NoSecretService, SavingSaysWhatFailedUnlessThePrivateFileWasChosen)
 {
-    QTemporaryDir directory;
-    QFile config(directory.filePath("bus.conf"));
-    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
-    config.write("<busconfig><type>session</type><listen>unix:dir=" + directory.path().toUtf8() + "</listen><auth>EXTERNAL</auth>"
-                 "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
-                 "<allow own=\"*\"/></policy></busconfig>");
-    config.close();
-    QProcess bus;
-    bus.start("dbus-daemon", {"--nofork", "--print-address", "--config-file=" + config.fileName()});
-    ASSERT_TRUE(bus.waitForReadyRead(10'000)) << "dbus-daemon did not start";
-    setenv("DBUS_SESSION_BUS_ADDRESS", bus.readLine().trimmed().constData(), 1);
+    const BareSessionBus bus;
+    ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
+    setenv("DBUS_SESSION_BUS_ADDRESS", qPrintable(bus.address()), 1);
     unsetenv("DISPLAY");
     const QString folder = qEnvironmentVariable("XDG_CONFIG_HOME") + "/orvane";
 

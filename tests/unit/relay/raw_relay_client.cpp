@@ -162,17 +162,9 @@ std::optional<RawRelayClient::Message> RawRelayClient::nextMessage(std::chrono::
 bool RawRelayClient::waitClosed(std::chrono::milliseconds limit)
 {
     const auto deadline = Clock::now() + limit;
-    while (Clock::now() < deadline) {
-        pollfd readable{fd_, POLLIN, 0};
-        if (::poll(&readable, 1, 100) <= 0)
-            continue;
-        char chunk[65536];
-        const ssize_t size = ::recv(fd_, chunk, sizeof chunk, 0);
-        if (size <= 0)
-            return true;
-        wireBytes_ += static_cast<std::uint64_t>(size);
-    }
-    return false;
+    while (fill(deadline))
+        buffer_.clear();
+    return Clock::now() < deadline;
 }
 
 } // namespace orvane::test

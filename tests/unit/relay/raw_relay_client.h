@@ -20,7 +20,6 @@ public:
     RawRelayClient(const RawRelayClient &) = delete;
     RawRelayClient &operator=(const RawRelayClient &) = delete;
 
-    bool connected() const { return fd_ >= 0; }
     // False once the relay closed or reset the connection.
     bool sendAll(std::string_view bytes);
 

@@ -1,7 +1,8 @@
 // RelayPublisher against orvane-relay with a subscriber playing the glasses, against a scripted
-// relay and a small HTTP responder that say what no real relay would, and its pure parts; its
-// pairing call against orvane-relay is in relay_server_test.
+// relay that says what no real relay would, and its pure parts; its pairing call against
+// orvane-relay is in relay_server_test.
 #include "relay_test_support.h"
+#include "scripted_relay.h"
 
 #include "model/date_formatting.h"
 #include "relay/device_name.h"
@@ -11,12 +12,8 @@
 #include <await_task.h>
 #include <gmock/gmock.h>
 
-#include <QAbstractHttpServer>
-#include <QHttpServerRequest>
-#include <QHttpServerResponder>
 #include <QRegularExpression>
 #include <QTcpServer>
-#include <QWebSocketServer>
 
 #include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
@@ -117,61 +114,41 @@ TEST_F(WithRelay, ReconnectsWhenTheRelayComesBackCountingAttemptsFromOne)
     }
 }
 
-class ScriptedRelay : public testing::Test {
+class WithScriptedRelay : public testing::Test {
 protected:
     void SetUp() override
     {
-        publisher.connect(credentials);
-        ASSERT_TRUE(waitUntil([this] { return !received.isEmpty(); })) << "authenticate";
+        publisher.connect(relay.credentials);
+        ASSERT_TRUE(waitUntil([this] { return events.authenticated(); }));
         events.clear();
     }
-    QUrl listen()
-    {
-        server.listen(QHostAddress::LocalHost, 0);
-        QObject::connect(&server, &QWebSocketServer::newConnection, [this] {
-            sockets.emplace_back(server.nextPendingConnection())->setParent(nullptr);
-            QObject::connect(sockets.back().get(), &QWebSocket::textMessageReceived,
-                             [this](const QString &text) { received.append(text.toUtf8()); });
-        });
-        return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort()));
-    }
-    int openCount() const { return std::ranges::count_if(sockets, [](const auto &socket) { return socket->isValid(); }); }
-    void sendText(const QByteArray &utf8) { sockets.back()->sendTextMessage(QString::fromUtf8(utf8)); }
-    void authenticated()
-    {
-        sendText(R"({"type":"authenticated"})");
-        ASSERT_TRUE(waitUntil([this] { return events.authenticated(); }));
-    }
 
-    const PairingCredentials credentials{"5C1D6A0E-3B7F-4E2A-9C4D-8F1E2A3B4C5D", std::string(40, 't')};
-    QWebSocketServer server{"scripted relay", QWebSocketServer::NonSecureMode};
-    std::vector<std::unique_ptr<QWebSocket>> sockets;
-    QList<QByteArray> received;
+    ScriptedRelay relay;
     // Heartbeats every 40 ms; reconnects after 300 ms, long enough to act before the timer.
-    RelayPublisher publisher{listen(), {40ms, [](int) { return 300ms; }, 5s}};
+    RelayPublisher publisher{relay.baseUrl(), {40ms, [](int) { return 300ms; }, 5s}};
     PublisherEvents events{publisher};
 };
 
-TEST_F(ScriptedRelay, AuthenticatesWithTokenAndDeviceNameThenSendsHeartbeats)
+TEST_F(WithScriptedRelay, AuthenticatesWithTokenAndDeviceNameThenSendsHeartbeats)
 {
-    EXPECT_EQ(sockets.back()->requestUrl().path().toStdString(), "/v1/channels/" + credentials.channelId + "/connect");
-    EXPECT_EQ(received.front().toStdString(), json::serialize(json::object{{"type", "authenticate"}, {"role", "publisher"},
-                                                                           {"token", credentials.publisherToken},
-                                                                           {"deviceName", DeviceName::localized()}}));
-    ASSERT_TRUE(waitUntil([this] { return received.size() >= 3; })) << "two heartbeats";
-    for (const QByteArray &frame : {received[1], received[2]})
+    EXPECT_EQ(relay.socketPath(), "/v1/channels/" + relay.credentials.channelId + "/connect");
+    EXPECT_EQ(relay.messages().front(), json::serialize(json::object{{"type", "authenticate"}, {"role", "publisher"},
+                                                                     {"token", relay.credentials.publisherToken},
+                                                                     {"deviceName", DeviceName::localized()}}));
+    ASSERT_TRUE(waitUntil([this] { return relay.messages().size() >= 3; })) << "two heartbeats";
+    for (const std::string &frame : {relay.messages()[1], relay.messages()[2]})
         EXPECT_TRUE(QRegularExpression(R"(^\{"type":"heartbeat","sentAt":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z"\}$)")
-                        .match(frame).hasMatch()) << frame.toStdString();
+                        .match(QString::fromStdString(frame)).hasMatch()) << frame;
     EXPECT_EQ(DeviceName::choose("CHASSIS=laptop\nPRETTY_HOSTNAME='Ada \"home\"'\n", "ada-x1"), "Ada \"home\"");
     EXPECT_EQ(DeviceName::choose("PRETTY_HOSTNAME=\n", "ada-x1"), "ada-x1");
     EXPECT_EQ(DeviceName::choose("", ""), "Mac companion");
 }
 
-TEST_F(ScriptedRelay, ActsOnTheInboundTableAndIgnoresEverythingElse)
+TEST_F(WithScriptedRelay, ActsOnTheInboundTableAndIgnoresEverythingElse)
 {
-    const QByteArray head = R"({"type":"command","command":{"id":")";
-    const auto sized = [&](qsizetype size, char fill) { return head + QByteArray(size - head.size() - 3, fill) + R"("}})"; };
-    const std::tuple<QByteArray, std::vector<std::string>, std::vector<json::object>, bool> rows[] = {
+    const std::string head = R"({"type":"command","command":{"id":")";
+    const auto sized = [&](std::size_t size, char fill) { return head + std::string(size - head.size() - 3, fill) + R"("}})"; };
+    const std::tuple<std::string, std::vector<std::string>, std::vector<json::object>, bool> rows[] = {
         {R"({"type":"error","message":"Channel full"})", {"Channel full"}, {}, false},
         {R"({"type":"error"})", {"Relay error"}, {}, false},
         {R"({"type":"error","message":5})", {"Relay error"}, {}, false},
@@ -187,62 +164,59 @@ TEST_F(ScriptedRelay, ActsOnTheInboundTableAndIgnoresEverythingElse)
         {sized(262'144, 'a'), {}, {{{"id", std::string(262'144 - head.size() - 3, 'a')}}}, false},
     };
     for (const auto &[frame, errors, commands, binary] : rows) {
-        events.clear();
-        binary ? sockets.back()->sendBinaryMessage(frame) : sockets.back()->sendTextMessage(QString::fromUtf8(frame));
+        events.errors.clear();
+        events.commands.clear();
+        relay.send(frame, binary);
         // An error frame as a marker: once it is reported, the row was handled.
-        sendText(R"({"type":"error","message":"marker"})");
+        relay.send(R"({"type":"error","message":"marker"})");
         ASSERT_TRUE(waitUntil([this] { return !events.errors.empty() && events.errors.back() == "marker"; }));
         events.errors.pop_back();
-        EXPECT_EQ(events.errors, errors) << frame.left(60).toStdString();
-        EXPECT_EQ(events.commands, commands) << frame.left(60).toStdString();
+        EXPECT_EQ(events.errors, errors) << frame.substr(0, 60);
+        EXPECT_EQ(events.commands, commands) << frame.substr(0, 60);
     }
-    authenticated();
-    EXPECT_EQ(openCount(), 1) << "no row, not even an over-long one, ended the connection";
+    EXPECT_TRUE(events.connections.empty()) << "no row, not even an over-long one, ended the connection";
 }
 
-TEST_F(ScriptedRelay, SendsOutboundMessagesUpTo262144Bytes)
+TEST_F(WithScriptedRelay, SendsOutboundMessagesUpTo262144Bytes)
 {
-    authenticated();
     GlassesSnapshot snapshot = sample;
-    const auto frame = [&] {
-        return QByteArray::fromStdString(json::serialize(json::object{{"type", "snapshot"}, {"snapshot", json::value_from(snapshot)}}));
-    };
+    const auto frame = [&] { return json::serialize(json::object{{"type", "snapshot"}, {"snapshot", json::value_from(snapshot)}}); };
     snapshot.activeThreadId->append(262'145 - frame().size(), 'o');
-    const QByteArray tooLong = frame();
+    const std::string tooLong = frame();
     ASSERT_EQ(tooLong.size(), 262'145);
     EXPECT_THAT([&] { publisher.send(snapshot); }, ThrowsMessage<RelayError>(StrEq("The relay returned an unsupported response.")));
     snapshot.activeThreadId->pop_back();
     publisher.send(snapshot);
-    ASSERT_TRUE(waitUntil([&] { return received.contains(frame()); }));
-    EXPECT_FALSE(received.contains(tooLong));
+    ASSERT_TRUE(waitUntil([&] { return std::ranges::count(relay.messages(), frame()) == 1; }));
+    EXPECT_EQ(std::ranges::count(relay.messages(), tooLong), 0);
 }
 
-TEST_F(ScriptedRelay, OneLostConnectionSchedulesOneReconnectAndAStaleTimerOpensNothing)
+TEST_F(WithScriptedRelay, OneLostConnectionSchedulesOneReconnectAndAStaleTimerOpensNothing)
 {
-    // An abort makes Qt report an error and then a disconnect for the same loss; a close only the latter.
-    for (const bool abort : {true, false, true}) {
+    const auto reconnected = [this] { return waitUntil([this] { return relay.openSockets() == 1 && events.authenticated(); }); };
+    // A reset makes Qt report an error and then a disconnect for the same loss; a close only the latter.
+    for (const bool reset : {true, false, true}) {
         events.clear();
-        const std::size_t before = sockets.size();
-        abort ? sockets.back()->abort() : sockets.back()->close();
-        ASSERT_TRUE(waitUntil([&] { return sockets.size() > before && openCount() == 1; }));
-        authenticated();
+        const int before = relay.upgrades();
+        reset ? relay.abort() : relay.close();
+        ASSERT_TRUE(waitUntil([&] { return relay.upgrades() > before; }));
+        ASSERT_TRUE(reconnected());
         EXPECT_EQ(events.connections, (std::vector{std::pair(false, 0), std::pair(true, 0)}));
-        EXPECT_EQ(events.errors.size(), abort ? 1u : 0u);
+        EXPECT_EQ(events.errors.size(), reset ? 1u : 0u);
     }
-    EXPECT_FALSE(waitUntil([this] { return sockets.size() > 4; }, 600ms)) << "a second reconnect, at the same delay";
+    EXPECT_FALSE(waitUntil([this] { return relay.upgrades() > 4; }, 600ms)) << "a second reconnect, at the same delay";
 
     // A loss whose reconnect timer comes due after a permanent disconnect, or after a new connect.
     for (const bool connectAgain : {false, true}) {
-        sockets.back()->close();
+        relay.close();
         ASSERT_TRUE(waitUntil([this] { return !events.connections.empty() && !events.connections.back().first; }));
-        const std::size_t before = sockets.size();
-        connectAgain ? publisher.connect(credentials) : publisher.disconnect(true);
+        const int before = relay.upgrades();
+        connectAgain ? publisher.connect(relay.credentials) : publisher.disconnect(true);
         EXPECT_EQ(events.connections.back(), std::pair(false, 1)) << "the scheduled attempt was counted";
-        EXPECT_FALSE(waitUntil([&] { return sockets.size() > before + connectAgain || openCount() > 1; }, 600ms));
+        EXPECT_FALSE(waitUntil([&] { return relay.upgrades() > before + connectAgain || relay.openSockets() > 1; }, 600ms));
         if (!connectAgain)
-            publisher.connect(credentials);
-        ASSERT_TRUE(waitUntil([this] { return openCount() == 1; }));
-        authenticated();
+            publisher.connect(relay.credentials);
+        ASSERT_TRUE(reconnected());
     }
 }
 
@@ -277,32 +251,7 @@ TEST(RelayPublisher, BacksOffFromTwoSecondsUpToThirtyWithinTheJitter)
         for (int attempt = 1; attempt <= 6; ++attempt)
             EXPECT_EQ(ReconnectBackoff([draw] { return draw; }).delay(attempt).count(), milliseconds[attempt - 1])
                 << draw << " " << attempt;
-    for (int i = 0; i < 1000; ++i)
-        ASSERT_LE(std::abs(ReconnectBackoff().delay(5).count() - 30'000), 7'500) << "the shipped source";
 }
-
-// Answers every request with `status` and `body`, noting its method, path, content type, authorization and body.
-struct Responder : QAbstractHttpServer {
-    int status = 200;
-    QByteArray body;
-    QList<QByteArray> seen;
-    QTcpServer *tcp = new QTcpServer(this);
-
-    Responder()
-    {
-        tcp->listen(QHostAddress::LocalHost, 0);
-        bind(tcp);
-    }
-    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1/relay").arg(tcp->serverPort())); }
-    bool handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) override
-    {
-        seen.append((request.method() == QHttpServerRequest::Method::Post ? "POST " : "other ") + request.url().path().toUtf8() + " " +
-                    request.value("content-type") + " " + request.value("authorization") + " " + request.body());
-        makeResponder(request, socket).write(body, {{"Content-Type", "application/json"}}, QHttpServerResponder::StatusCode(status));
-        return true;
-    }
-    void missingHandler(const QHttpServerRequest &, QTcpSocket *) override {}
-};
 
 // The error's kind and text, or nothing and the channel and token received.
 std::pair<std::optional<RelayError::Kind>, std::string> pairWith(const QUrl &base, std::chrono::milliseconds timeout = 5s)
@@ -319,35 +268,22 @@ std::pair<std::optional<RelayError::Kind>, std::string> pairWith(const QUrl &bas
 TEST(PairingCalls, ReadsEveryKindOfAnswer)
 {
     using enum RelayError::Kind;
-    const std::string token(32, 'k'), lower = "5c1d6a0e-3b7f-4e2a-9c4d-8f1e2a3b4c5d", upper = "5C1D6A0E-3B7F-4E2A-9C4D-8F1E2A3B4C5D";
-    const std::string fallback = "Pairing failed. Check the PIN and try again.", unsupported = "The relay returned an unsupported response.";
-    const auto channel = [](const std::string &id, const std::string &key) {
-        return R"({"channelId":")" + id + R"(","publisherToken":")" + key + R"("})";
-    };
-    const std::tuple<int, std::string, std::optional<RelayError::Kind>, std::string> rows[] = {
-        {401, R"({"message":"That PIN was already used."})", pairingRejected, "That PIN was already used."},
-        {500, "", pairingRejected, fallback},
-        {404, "", pairingRejected, "This PIN is unknown or has expired. Pair again with the PIN the glasses show now."},
-        {429, "", pairingRejected, "Too many wrong PINs. Wait a minute and try again."},
-        {400, R"({"message":5})", pairingRejected, fallback},
-        {403, "<html>Forbidden</html>", pairingRejected, fallback},
-        {200, channel(lower, token), std::nullopt, lower + " " + token},
-        {201, R"({"extra":1,)" + channel(upper, token).substr(1), std::nullopt, upper + " " + token},
-        {200, channel(lower, token.substr(1)), invalidResponse, unsupported},
-        {200, channel("not-a-uuid", token), invalidResponse, unsupported},
-        {200, channel("{" + lower + "}", token), invalidResponse, unsupported},
-        {200, R"({"channelId":")" + lower + R"("})", invalidResponse, unsupported},
-        {200, "{\"channelId\":", unreadableReply, "The relay's answer is not valid JSON: "},
-    };
-    Responder responder;
-    for (const auto &[status, body, kind, text] : rows) {
-        responder.status = status;
-        responder.body = QByteArray::fromStdString(body);
-        const auto [gotKind, got] = pairWith(responder.url());
+    const std::map<std::string, std::optional<RelayError::Kind>> kinds = {
+        {"pairingRejected", pairingRejected}, {"invalidResponse", invalidResponse}, {"unreadableReply", unreadableReply}};
+    QFile table(ORVANE_RELAY_FIXTURES "/pairing-answers.json");
+    ASSERT_TRUE(table.open(QIODevice::ReadOnly));
+    const json::value rows = json::parse(table.readAll().toStdString());
+    ScriptedRelay relay;
+    const QUrl base = relay.baseUrl().resolved(QUrl("/relay"));
+    for (const json::value &row : rows.as_array()) {
+        const std::string body(row.at("body").as_string()), text(row.at("text").as_string());
+        const auto kind = row.at("kind").is_null() ? std::nullopt : kinds.at(std::string(row.at("kind").as_string()));
+        relay.pairingAnswer = {static_cast<int>(row.at("status").as_int64()), body};
+        const auto [gotKind, got] = pairWith(base);
         EXPECT_EQ(gotKind, kind) << body;
         EXPECT_EQ(kind == unreadableReply ? got.substr(0, text.size()) : got, text);
     }
-    EXPECT_EQ(responder.seen.back(), "POST /relay/v1/pairings/complete application/json  {\"pin\":\"\u0661\u0662\u0663456\"}");
+    EXPECT_EQ(relay.requests().back(), "POST /relay/v1/pairings/complete application/json  {\"pin\":\"\u0661\u0662\u0663456\"}");
 
     QTcpServer silent; // takes connections and never answers
     silent.listen(QHostAddress::LocalHost, 0);
@@ -361,9 +297,9 @@ TEST(PairingCalls, ReadsEveryKindOfAnswer)
 
 TEST(RevokeCall, PostsTheBearerTokenAndDisconnectsWhateverTheAnswer)
 {
-    Responder responder;
-    responder.status = 500;
-    for (const QUrl &base : {QUrl("http://127.0.0.1:1"), responder.url()}) {
+    ScriptedRelay relay;
+    relay.revokeAnswer = {500, {}};
+    for (const QUrl &base : {QUrl("http://127.0.0.1:1"), relay.baseUrl()}) {
         RelayPublisher publisher(base, quickTiming());
         awaitTask(publisher.revoke());
         publisher.connect({"C", std::string(32, 'k')});
@@ -371,8 +307,8 @@ TEST(RevokeCall, PostsTheBearerTokenAndDisconnectsWhateverTheAnswer)
         EXPECT_FALSE(publisher.shouldReconnect());
         EXPECT_FALSE(publisher.credentials());
     }
-    ASSERT_EQ(responder.seen.size(), 2) << "the socket's upgrade, the revoke, and nothing without credentials";
-    EXPECT_EQ(responder.seen.back(), "POST /relay/v1/channels/C/revoke  Bearer " + QByteArray(32, 'k') + " ");
+    EXPECT_EQ(relay.requests(), std::vector<std::string>{"POST /v1/channels/C/revoke  Bearer " + std::string(32, 'k') + " "})
+        << "the revoke, and nothing without credentials";
 }
 
 } // namespace

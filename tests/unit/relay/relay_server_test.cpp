@@ -1,6 +1,6 @@
 // orvane-relay in the test process on loopback: pairing through RelayPublisher's call on a
-// clock the test moves, and the socket hub's refusals; idle connections, the connection cap and
-// expiring channels under short limits; revoking is in relay_publisher_test.
+// clock the test moves, the socket hub's refusals and presence frames; idle connections, the
+// connection cap and expiring channels under short limits; revoking is in relay_publisher_test.
 #include "raw_relay_client.h"
 #include "relay_test_support.h"
 
@@ -66,9 +66,10 @@ TEST(RelayServer, APinPairsOnceInAnyScriptWithinFiveMinutesUntilTooManyWrongOnes
     EXPECT_EQ(pairWith(relay.issuePin()).size(), 36u);
 }
 
-TEST(RelayServer, RefusesWrongFirstMessagesUnknownPathsAndFramesOverTheLimit)
+// Presence frames tell the glasses whether a companion is on their channel.
+TEST(RelayServer, RefusesWrongFirstMessagesUnknownPathsAndFramesOverTheLimitAndTellsSubscribersOfPublishers)
 {
-    LocalRelay relay({}, &QDateTime::currentDateTimeUtc, 1s);
+    LocalRelay relay({}, &QDateTime::currentDateTimeUtc, 500ms);
     const auto pairing = relay.pair();
     const QString publisherToken = pairing.credentials.publisherToken.c_str();
     const auto authenticate = [](const QString &role, const QString &token) {
@@ -90,18 +91,36 @@ TEST(RelayServer, RefusesWrongFirstMessagesUnknownPathsAndFramesOverTheLimit)
         EXPECT_TRUE(socket.waitClosed()) << path.toStdString();
     }
 
-    TestSocket publisher, subscriber;
-    ASSERT_TRUE(publisher.authenticate(relay.socketUrl(pairing), "publisher", publisherToken));
+    const auto type = [](const std::optional<QByteArray> &bytes) {
+        const QJsonObject object = json(bytes);
+        return object.value("type").toString() + (object.contains("online") ? object.value("online").toBool() ? " on" : " off" : "");
+    };
+    TestSocket subscriber;
     ASSERT_TRUE(subscriber.authenticate(relay.socketUrl(pairing), "subscriber", pairing.subscriberToken));
-    EXPECT_EQ(json(subscriber.next()).value("type"), "publisher");
+    EXPECT_EQ(type(subscriber.next()), "publisher off");
+    auto publisher = std::make_unique<TestSocket>(), second = std::make_unique<TestSocket>();
+    ASSERT_TRUE(publisher->authenticate(relay.socketUrl(pairing), "publisher", publisherToken));
+    EXPECT_EQ(type(subscriber.next()), "publisher on");
+    ASSERT_TRUE(second->authenticate(relay.socketUrl(pairing), "publisher", publisherToken));
     const QByteArray head = R"({"type":"event","pad":")";
     const auto sized = [&](qsizetype size) { return head + QByteArray(size - head.size() - 2, 'x') + "\"}"; };
-    publisher.send(R"({"type":"mystery"})");
-    publisher.send(sized(262'145));
-    EXPECT_EQ(json(publisher.next()).value("message"), "The message is larger than 262,144 bytes.") << "mystery is not answered";
-    publisher.send(sized(262'144));
+    publisher->send(R"({"type":"mystery"})");
+    publisher->send(sized(262'145));
+    EXPECT_EQ(json(publisher->next()).value("message"), "The message is larger than 262,144 bytes.") << "mystery is not answered";
+    publisher->send(sized(262'144));
     EXPECT_EQ(subscriber.next().value_or("").size(), 262'144) << "the connection stays and mystery went nowhere";
-    EXPECT_FALSE(subscriber.waitClosed(1200ms)) << "the authentication deadline spares authenticated sockets";
+
+    publisher.reset();
+    // A snapshot as a marker: no frame came before it, as a publisher is still there.
+    second->send(R"({"type":"snapshot","snapshot":{"sequence":1}})");
+    EXPECT_EQ(type(subscriber.next()), "snapshot");
+    second.reset();
+    EXPECT_EQ(type(subscriber.next()), "publisher off");
+    TestSocket late;
+    ASSERT_TRUE(late.authenticate(relay.socketUrl(pairing), "subscriber", pairing.subscriberToken));
+    EXPECT_EQ(type(late.next()), "publisher off");
+    EXPECT_EQ(type(late.next()), "snapshot") << "the last snapshot follows";
+    EXPECT_FALSE(subscriber.waitClosed(700ms)) << "the authentication deadline spares authenticated sockets";
 }
 
 const std::string unknownPairing = "GET /v1/pairings/none HTTP/1.1\r\nHost: relay\r\n\r\n";
@@ -110,11 +129,13 @@ TEST(RelayServer, ClosesAKeptAliveConnectionThatFallsSilentAndRefusesConnections
 {
     ServerLimits quickIdle;
     quickIdle.keepAliveIdle = 1s;
+    quickIdle.requestDeadline = 1s;
     LocalRelay idleRelay({}, &QDateTime::currentDateTimeUtc, 10s, quickIdle);
-    RawRelayClient silent("127.0.0.1", idleRelay.port());
+    RawRelayClient silent("127.0.0.1", idleRelay.port()), mute("127.0.0.1", idleRelay.port());
     EXPECT_EQ(silent.http(unknownPairing).status, 404);
     EXPECT_EQ(silent.http(unknownPairing).status, 404) << "kept alive between requests";
     EXPECT_TRUE(silent.waitClosed(20s));
+    EXPECT_TRUE(mute.waitClosed(20s)) << "a connection that sends no request";
 
     ServerLimits two;
     two.connectionsTotal = 2;
@@ -141,7 +162,7 @@ TEST(RelayServer, ExpiresChannelsWithoutAPublisherAndPairingsTheGlassesNeverColl
 {
     std::atomic<qint64> clockAhead = 0; // read by the relay's own thread at every sweep
     ServerLimits shortLives;
-    shortLives.channelIdleLife = 4s;
+    shortLives.channelIdleLife = 2s;
     shortLives.sweepInterval = 1s;
     LocalRelay relay({}, [&] { return QDateTime::currentDateTimeUtc().addSecs(clockAhead); }, 10s, shortLives);
     const auto authenticates = [&](const std::string &channelId, const QString &role, const QString &token) {

@@ -49,8 +49,9 @@ QString LocalRelay::issuePin()
     return json(httpRequest("POST", url("/v1/pairings")).body).value("pin").toString();
 }
 
-LocalRelay::Pairing LocalRelay::pair()
+LocalRelay::Pairing pairAt(const QUrl &base)
 {
+    const auto url = [&](const QString &path) { return QUrl(base.toString() + path); };
     const QJsonObject pin = json(httpRequest("POST", url("/v1/pairings")).body);
     const HttpAnswer completed =
         httpRequest("POST", url("/v1/pairings/complete"), QJsonDocument(QJsonObject{{"pin", pin.value("pin")}}).toJson());

@@ -52,7 +52,7 @@ public:
     };
     QString issuePin();
     // The whole exchange of the glasses and the companion, over HTTP.
-    Pairing pair();
+    Pairing pair() const;
     QUrl socketUrl(const Pairing &pairing) const { return test::socketUrl(baseUrl(), pairing.credentials.channelId.c_str()); }
 
 private:
@@ -61,6 +61,13 @@ private:
     quint16 port_ = 0;
     std::unique_ptr<RelayServer> server_;
 };
+
+// The glasses' and the companion's whole pairing exchange with the relay at `base`, over HTTP.
+LocalRelay::Pairing pairAt(const QUrl &base);
+inline LocalRelay::Pairing LocalRelay::pair() const
+{
+    return pairAt(baseUrl());
+}
 
 // A WebSocket client that records what it receives: a subscriber, or a hand-driven publisher.
 class TestSocket {
