@@ -3,7 +3,7 @@
 #include "appserver/app_server_transport.h"
 #include "appserver/line_framing.h"
 
-#include "await_task.h"
+#include <waits.h>
 #include "companion_harness.h"
 #include "fake_codex.h"
 #include "process_harness.h"

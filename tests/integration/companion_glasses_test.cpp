@@ -8,7 +8,7 @@
 #include "companion/snapshot_trimmer.h"
 #include "model/date_formatting.h"
 
-#include <await_task.h>
+#include <waits.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>

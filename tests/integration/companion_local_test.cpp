@@ -6,7 +6,7 @@
 #include "companion/settings_store.h"
 #include "relay/keychain_store.h"
 
-#include <await_task.h>
+#include <waits.h>
 #include <gtest/gtest.h>
 
 #include <QFile>

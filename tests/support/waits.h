@@ -1,19 +1,22 @@
 #pragma once
-
+// The two ways a test waits while the event loop turns: for a coroutine to finish, or for a
+// condition to hold. Both have a limit, so nothing waits forever.
 #include <QCoroTask>
 #include <QEventLoop>
 #include <QTimer>
+#include <QtCore/qtestsupport_core.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <functional>
 #include <optional>
 
 namespace orvane::test {
 
-// Runs the event loop until `task` finishes and returns its value or rethrows its error.
-// A task still running after `limit` aborts the test run: a watchdog, never a hang.
+// Runs the event loop until `task` finishes and returns its value or rethrows its error. A task
+// still running after `limit` aborts the test run: a watchdog, never a hang.
 template <typename T>
 T awaitTask(QCoro::Task<T> task, std::chrono::milliseconds limit = std::chrono::seconds(30))
 {
@@ -35,8 +38,7 @@ T awaitTask(QCoro::Task<T> task, std::chrono::milliseconds limit = std::chrono::
     QTimer watchdog;
     watchdog.setSingleShot(true);
     QObject::connect(&watchdog, &QTimer::timeout, [limit] {
-        std::fprintf(stderr, "watchdog: an awaited task did not finish within %lld ms\n",
-                     static_cast<long long>(limit.count()));
+        std::fprintf(stderr, "watchdog: an awaited task did not finish within %lld ms\n", static_cast<long long>(limit.count()));
         std::abort();
     });
     watchdog.start(limit);
@@ -54,6 +56,12 @@ inline void awaitTask(QCoro::Task<void> task, std::chrono::milliseconds limit = 
         co_return true;
     };
     awaitTask(wrapped(std::move(task)), limit);
+}
+
+// Runs the event loop until `done` holds or `limit` passes; says which.
+inline bool waitUntil(const std::function<bool()> &done, std::chrono::milliseconds limit = std::chrono::seconds(10))
+{
+    return QTest::qWaitFor(done, static_cast<int>(limit.count()));
 }
 
 } // namespace orvane::test
