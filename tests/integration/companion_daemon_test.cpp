@@ -1,13 +1,17 @@
 // A companion on a dedicated child moves to the managed daemon once one appears, the fake App
-// Server playing both, and the glasses then see another client's turns live.
+// Server playing both, and the glasses then see another client's turns live; the headless
+// report tells the move, and a relay that goes away and comes back.
+#include "app/headless_report.h"
 #include "companion_harness.h"
 #include "fake_codex.h"
 
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QRegularExpression>
 
 #include <set>
+#include <sstream>
 
 #include <signal.h>
 
@@ -16,7 +20,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto recheck = 600ms;
+constexpr auto recheck = 300ms;
 constexpr const char *dedicated = "Dedicated stdio";
 constexpr const char *proxied = "Managed daemon proxy";
 const std::string probe = "app-server daemon version";
@@ -101,8 +105,16 @@ bool reports(const CompanionModel &model, const std::string &mode)
     return model.debugReport().find("\nConnection mode: " + mode + "\n") != std::string::npos;
 }
 
+// Whether the headless report printed a line whose text after "HH:MM:SS " matches `pattern`.
+bool told(const std::ostringstream &out, const std::string &pattern)
+{
+    const QRegularExpression line("^\\d\\d:\\d\\d:\\d\\d " + QString::fromStdString(pattern) + "$",
+                                  QRegularExpression::MultilineOption);
+    return waitUntil([&] { return line.match(QString::fromStdString(out.str())).hasMatch(); });
+}
 
-TEST(CompanionDaemon, ADedicatedChildGivesWayToTheDaemonAndTheGlassesSeeLiveTurns)
+
+TEST(CompanionDaemon, ADedicatedChildGivesWayToTheDaemonAndTheGlassesSeeLiveTurnsThenTheRelayReturns)
 {
     FakeCodex codex(scenario(false));
     Glasses glasses;
@@ -115,6 +127,8 @@ TEST(CompanionDaemon, ADedicatedChildGivesWayToTheDaemonAndTheGlassesSeeLiveTurn
         if (model->lastError())
             errors.push_back(*model->lastError());
     });
+    std::ostringstream printed;
+    HeadlessReport report(*model, printed);
     QElapsedTimer sinceStart;
     sinceStart.start();
     model->start();
@@ -128,6 +142,7 @@ TEST(CompanionDaemon, ADedicatedChildGivesWayToTheDaemonAndTheGlassesSeeLiveTurn
     EXPECT_EQ(statusOf(*snapshot, "t-run"), "unknown");
     EXPECT_EQ(statusOf(*snapshot, "t-approve"), "unknown");
     EXPECT_TRUE(reports(*model, dedicated)) << model->debugReport();
+    EXPECT_TRUE(told(printed, "Codex: own App Server\\.")) << printed.str();
 
     // Probed again while dedicated, never more often than the interval, never two at once.
     ASSERT_TRUE(waitUntil([&] { return launchesOf(codex, probe) >= 3; }, 15s));
@@ -148,6 +163,7 @@ TEST(CompanionDaemon, ADedicatedChildGivesWayToTheDaemonAndTheGlassesSeeLiveTurn
     EXPECT_EQ(statusOf(*snapshot, "t-run"), "thinking");
     EXPECT_EQ(statusOf(*snapshot, "t-approve"), "waiting_for_approval");
     EXPECT_TRUE(reports(*model, proxied)) << model->debugReport();
+    EXPECT_TRUE(told(printed, "Codex: through the managed daemon\\.")) << printed.str();
     EXPECT_EQ(model->appServer().connectionMode(), proxied);
     EXPECT_TRUE(model->codexConnected());
     EXPECT_TRUE(errors.empty()) << errors.front();
@@ -174,6 +190,16 @@ TEST(CompanionDaemon, ADedicatedChildGivesWayToTheDaemonAndTheGlassesSeeLiveTurn
         }
     EXPECT_EQ(probesAtOnce(codex), 1u);
     EXPECT_TRUE(errors.empty());
+
+    // The relay goes away: each try is told with its reason and wait, then the return.
+    glasses.relay.stop();
+    EXPECT_TRUE(told(printed, QRegularExpression::escape("Relay not connected: Could not reach the relay at "
+                                                         + glasses.relay.baseUrl().toString()
+                                                         + ": connection refused. Is orvane-relay running? make run starts one.")
+                                      .toStdString() + " Next try in 1 s\\.")) << printed.str();
+    glasses.relay.start();
+    EXPECT_TRUE(waitUntil([&] { return model->relayConnected(); }));
+    EXPECT_TRUE(told(printed, "Relay not connected: .+\\n\\d\\d:\\d\\d:\\d\\d Relay connected\\.")) << printed.str();
     destroyWhenIdle(model);
 }
 
