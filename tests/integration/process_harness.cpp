@@ -195,12 +195,4 @@ ManagedDaemon::~ManagedDaemon()
     }
 }
 
-QString ManagedDaemon::start()
-{
-    const Finished started = run(codex_, {"app-server", "daemon", "start"}, environment_);
-    if (started.exitCode == 0 && started.out.contains("\"status\":\"started\""))
-        return {};
-    return QString("status %1: %2 %3").arg(started.exitCode).arg(started.out, started.err);
-}
-
 } // namespace orvane::test

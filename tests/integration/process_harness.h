@@ -94,17 +94,15 @@ private:
     QString address_;
 };
 
-// A temporary HOME with the pinned CLI first on PATH. `start()` runs `daemon start`, which copies
-// the CLI package (about 420 MB) into the home and leaves the daemon and an updater running
-// detached; both are stopped with the object, by the ids they recorded, however the test ends.
+// A temporary HOME with the pinned CLI first on PATH. Its `daemon start` leaves the daemon and an
+// updater running detached; both are stopped with the object, by the ids they recorded, however
+// the test ends.
 class ManagedDaemon {
 public:
     explicit ManagedDaemon(const QString &codexDir);
     ~ManagedDaemon();
     QString codex() const { return codex_; }
     const QProcessEnvironment &environment() const { return environment_; }
-    // Empty when the daemon reported itself started, else what it printed.
-    QString start();
 
 private:
     QTemporaryDir home_;
