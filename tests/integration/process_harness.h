@@ -1,6 +1,6 @@
 #pragma once
 // Real processes for the end-to-end tests: `orvane` and `orvane-relay` as users run them, the
-// real Codex CLI's managed daemon, and a session bus without any Secret Service.
+// real Codex CLI's managed daemon.
 #include "relay_test_support.h"
 
 #include <boost/json.hpp>
@@ -79,19 +79,6 @@ private:
     QTemporaryDir data_;
     QProcess process_;
     QUrl baseUrl_;
-};
-
-// A session bus on which no Secret Service is or can be started.
-class BareSessionBus {
-public:
-    BareSessionBus();
-    ~BareSessionBus();
-    const QString &address() const { return address_; }
-
-private:
-    QTemporaryDir directory_;
-    QProcess daemon_;
-    QString address_;
 };
 
 // A temporary HOME with the pinned CLI first on PATH. Its `daemon start` leaves the daemon and an
