@@ -19,29 +19,18 @@ Finished integrationMode(const QProcessEnvironment &environment)
     return run(ORVANE_EXECUTABLE, {"--codex-integration-test"}, environment, 60s);
 }
 
+QString text(const json::value &value)
+{
+    return QString::fromStdString(std::string(value.as_string()));
+}
+
 // Each in a home of its own, PATH an empty folder so that no codex is found by accident; the
 // fake is told its scenario through the child's environment alone, so a companion running in
 // this process is not disturbed.
 void expectOneLineAndNothingLeftBehind()
 {
-    const struct {
-        const char *scenario; // for the fake, or nullptr for no codex at all
-        const char *out;
-        const char *err;
-        int exitCode;
-    } rows[]{
-        {nullptr, "", "Codex integration failed: ORVANE_CODEX is set to \"%1\", which is not an executable file. Point it at the "
-                      "codex executable, or unset it to look in the usual places and PATH.\n", 1},
-        {R"({"version":{"output":"codex-cli 1.2.3\n"},"stdio":{"methods":{"initialize":{"result":{}},
-            "thread/list":{"result":{"data":[{"id":"t1","updatedAt":1}]}},"account/read":{"result":{"account":null}}}}})",
-         "Codex integration: connected; version=codex-cli 1.2.3; listed=1; optionalAccountMethods=1/2; mode=Dedicated stdio\n", "", 0},
-        {R"({"version":{"output":"\n"},"stdio":{"methods":{"initialize":{"result":{}},"thread/list":{"result":{"data":[]}},
-            "account/read":{"result":{}},"account/rateLimits/read":{"result":{}}}}})",
-         "Codex integration: connected; version=unknown; listed=0; optionalAccountMethods=2/2; mode=Dedicated stdio\n", "", 0},
-        {R"({"stdio":{"methods":{"initialize":{"result":{}},"thread/list":{"result":{"threads":[]}}}}})", "",
-         "Codex integration failed: The Codex App Server returned an unsupported response.\n", 1},
-    };
-    for (const auto &row : rows) {
+    const auto table = fixture("integration-mode.json");
+    for (const auto &row : table.at("rows").as_array()) {
         QTemporaryDir dir;
         for (const char *name : {"home", "empty", "tmp"})
             QDir(dir.path()).mkpath(name);
@@ -49,17 +38,18 @@ void expectOneLineAndNothingLeftBehind()
         environment.insert("HOME", dir.filePath("home"));
         environment.insert("TMPDIR", dir.filePath("tmp"));
         environment.insert("PATH", dir.filePath("empty"));
-        environment.insert("ORVANE_CODEX", row.scenario ? FakeCodex::executable() : dir.filePath("home/missing/codex"));
-        if (row.scenario) {
-            QFile scenario(dir.filePath("scenario.json"));
-            scenario.open(QIODevice::WriteOnly);
-            scenario.write(row.scenario);
-            environment.insert("ORVANE_FAKE_SCENARIO", scenario.fileName());
+        const auto &scenario = row.at("scenario");
+        environment.insert("ORVANE_CODEX", scenario.is_null() ? dir.filePath("home/missing/codex") : FakeCodex::executable());
+        if (!scenario.is_null()) {
+            QFile file(dir.filePath("scenario.json"));
+            file.open(QIODevice::WriteOnly);
+            file.write(QByteArray::fromStdString(json::serialize(scenario)));
+            environment.insert("ORVANE_FAKE_SCENARIO", file.fileName());
         }
         const auto finished = integrationMode(environment);
-        EXPECT_EQ(finished.out, row.out);
-        EXPECT_EQ(finished.err, QString(row.err).arg(environment.value("ORVANE_CODEX")));
-        EXPECT_EQ(finished.exitCode, row.exitCode) << row.out;
+        EXPECT_EQ(finished.out, text(row.at("out")));
+        EXPECT_EQ(finished.err, text(row.at("err")).replace("{codex}", environment.value("ORVANE_CODEX")));
+        EXPECT_EQ(finished.exitCode, row.at("exitCode").as_int64()) << finished.out.toStdString();
         EXPECT_TRUE(noneLeft(("HOME=" + dir.filePath("home")).toUtf8()));
     }
 }

@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
-#include <QSettings>
 #include <QTemporaryDir>
 
 #include <sstream>
@@ -80,37 +79,19 @@ TEST(CompanionPairing, ReplacesAndRemovesThePairingAndKeepsNothingTheStoreRefuse
     EXPECT_FALSE(refusing.relay().credentials());
 }
 
-TEST(CompanionLocalState, StartsFromDefaultsOrWhatIsStoredAndForgetsItAll)
+// Reading broken records is records_test's, the report's lines orvane_companion_rules_test's,
+// the message of a relay out of reach hostile_relay_test's.
+TEST(CompanionLocalState, StartsFromWhatIsStoredAndForgetsItAll)
 {
     {
         CompanionModel fresh(testOptions());
         EXPECT_EQ(fresh.settings(), SharingSettings{});
         EXPECT_FALSE(fresh.paired());
-        const auto report = fresh.debugReport();
-        EXPECT_TRUE(report.ends_with("\nPairing: none\nReconnects: 0\nEvents: 0\nLast sync: never\nLast error: none"))
-            << report;
-        awaitTask(fresh.unpair());
-        EXPECT_EQ(message(fresh), "Nothing was paired; nothing to remove.");
-        EXPECT_FALSE(fresh.paired());
     }
     EXPECT_FALSE(SettingsStore::load()); // nothing written without a change
 
-    // A record missing one field, and credentials that are not JSON: defaults, unpaired, quiet.
     SharingSettings changed;
     changed.usageMetrics = false;
-    changed.threadTitles = false;
-    auto record = json::value_from(changed).as_object();
-    record.erase("usageMetrics");
-    QSettings("dev.orvane", "companion").setValue("sharingSettings", QByteArray::fromStdString(json::serialize(record)));
-    KeychainStore::save("{\"channelId\":", CompanionModel::credentialAccount);
-    {
-        CompanionModel model(testOptions());
-        EXPECT_EQ(model.settings(), SharingSettings{});
-        EXPECT_FALSE(model.paired());
-        EXPECT_FALSE(model.lastError());
-    }
-
-    // Stored choices and credentials are taken; the report shortens the channel.
     SettingsStore::save(changed);
     const PairingCredentials credentials{"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D", std::string(40, 'k')};
     KeychainStore::save(encode(credentials), CompanionModel::credentialAccount);
@@ -118,19 +99,15 @@ TEST(CompanionLocalState, StartsFromDefaultsOrWhatIsStoredAndForgetsItAll)
     CompanionModel model(testOptions());
     EXPECT_EQ(model.settings(), changed);
     EXPECT_TRUE(model.paired());
-    EXPECT_NE(model.debugReport().find("\nPairing: 0A1B2C3D\u2026\n"), std::string::npos);
     EXPECT_EQ(model.debugReport().find(std::string(40, 'k')), std::string::npos);
 
+    // No relay listens: removed here all the same.
     awaitTask(model.clearLocalData());
-    EXPECT_EQ(model.settings(), SharingSettings{});
     EXPECT_EQ(SettingsStore::load(), SharingSettings{});
     EXPECT_FALSE(model.paired());
     EXPECT_FALSE(stored());
     EXPECT_TRUE(model.threads().empty());
-    EXPECT_FALSE(model.lastError());
-    // No relay listens: removed here, and the message says the relay still has it.
-    EXPECT_EQ(message(model), "Pairing removed from this computer, but the relay could not be reached to delete it; "
-                              "the glasses may keep showing the last snapshot.");
+    EXPECT_TRUE(message(model).starts_with("Pairing removed from this computer")) << message(model);
 }
 
 TEST(CompanionLocalState, AppliesStartAtLoginAfterStoringEachChange)

@@ -113,16 +113,12 @@ bool RunningCompanion::waitForLine(const QString &text, std::chrono::millisecond
 std::vector<qint64> RunningCompanion::appServerChildren() const
 {
     std::vector<qint64> children;
-    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        QFile stat("/proc/" + entry + "/stat");
-        QFile commandLine("/proc/" + entry + "/cmdline");
-        if (!stat.open(QIODevice::ReadOnly) || !commandLine.open(QIODevice::ReadOnly))
-            continue;
-        // "pid (name) state ppid ...": the name may hold spaces and parentheses.
-        const QString fields = QString::fromUtf8(stat.readAll());
-        const QStringList rest = fields.mid(fields.lastIndexOf(u')') + 2).split(u' ');
-        if (rest.size() > 1 && rest[1] == QString::number(pid()) && commandLine.readAll().contains("app-server"))
-            children.push_back(entry.toLongLong());
+    QFile list(QString("/proc/%1/task/%1/children").arg(pid()));
+    list.open(QIODevice::ReadOnly);
+    for (const auto &child : list.readAll().split(' ')) {
+        QFile commandLine("/proc/" + child + "/cmdline");
+        if (!child.isEmpty() && commandLine.open(QIODevice::ReadOnly) && commandLine.readAll().contains("app-server"))
+            children.push_back(child.toLongLong());
     }
     return children;
 }
