@@ -12,6 +12,7 @@
 #include <exception>
 #include <functional>
 #include <optional>
+#include <type_traits>
 
 namespace orvane::test {
 
@@ -21,17 +22,20 @@ template <typename T>
 T awaitTask(QCoro::Task<T> task, std::chrono::milliseconds limit = std::chrono::seconds(30))
 {
     QEventLoop loop;
-    std::optional<T> value;
+    std::optional<std::conditional_t<std::is_void_v<T>, bool, T>> value;
     std::exception_ptr error;
-    bool finished = false;
     // Named, so the closure the coroutine refers to outlives it.
     auto runner = [&]() -> QCoro::Task<void> {
         try {
-            value.emplace(co_await std::move(task));
+            if constexpr (std::is_void_v<T>) {
+                co_await std::move(task);
+                value.emplace(true);
+            } else {
+                value.emplace(co_await std::move(task));
+            }
         } catch (...) {
             error = std::current_exception();
         }
-        finished = true;
         loop.quit();
     };
     auto running = runner();
@@ -42,20 +46,12 @@ T awaitTask(QCoro::Task<T> task, std::chrono::milliseconds limit = std::chrono::
         std::abort();
     });
     watchdog.start(limit);
-    if (!finished)
+    if (!value && !error)
         loop.exec();
     if (error)
         std::rethrow_exception(error);
-    return std::move(*value);
-}
-
-inline void awaitTask(QCoro::Task<void> task, std::chrono::milliseconds limit = std::chrono::seconds(30))
-{
-    auto wrapped = [](QCoro::Task<void> inner) -> QCoro::Task<bool> {
-        co_await std::move(inner);
-        co_return true;
-    };
-    awaitTask(wrapped(std::move(task)), limit);
+    if constexpr (!std::is_void_v<T>)
+        return std::move(*value);
 }
 
 // Runs the event loop until `done` holds or `limit` passes; says which.
