@@ -1,6 +1,5 @@
 #include "process_harness.h"
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -18,12 +17,7 @@ Finished run(const QString &program, const QStringList &arguments, const QProces
     QProcess process;
     process.setProcessEnvironment(environment);
     process.start(program, arguments);
-    const QDeadlineTimer deadline(limit);
-    while (process.state() != QProcess::NotRunning && !deadline.hasExpired()) {
-        process.waitForFinished(50);
-        QCoreApplication::processEvents();
-    }
-    if (process.state() != QProcess::NotRunning) {
+    if (!waitUntil([&] { return process.state() == QProcess::NotRunning; }, limit)) {
         process.kill();
         process.waitForFinished();
         return {-1, {}, "did not finish in time: " + program + " " + arguments.join(' ')};
