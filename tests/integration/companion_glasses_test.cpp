@@ -191,7 +191,7 @@ TEST(CompanionCommands, AreCheckedAnsweredAndNumberedOnTheSharedSequence)
 {
     auto stdio = session({{"t-run", "thinking", 1796594400}, {"t-done", "finished", 1796594000}});
     stdio["methods"].as_object()["turn/interrupt#t-done"] =
-        json::object{{"error", {{"code", -32600}, {"message", "no active turn to interrupt"}}}};
+        json::object{{"error", {{"code", -32600}, {"message", "no active turn to interrupt, password=Tr0ub4dor&3xQ"}}}};
     FakeCodex codex({{"stdio", stdio}});
     Glasses glasses;
     auto model = std::make_unique<CompanionModel>(testOptions());
@@ -230,7 +230,7 @@ TEST(CompanionCommands, AreCheckedAnsweredAndNumberedOnTheSharedSequence)
 
     result = stop("t-done", "6B29FC40-CA47-1067-B31D-00DD010662D3");
     EXPECT_EQ(result["status"], "failed");
-    EXPECT_EQ(result["message"], "Codex could not be stopped: no active turn to interrupt");
+    EXPECT_EQ(result["message"], "Codex could not be stopped: no active turn to interrupt, [REDACTED]");
     const auto listsBefore = requests(codex.received(), "thread/list").size();
     result = stop("t-run", "6B29FC40-CA47-1067-B31D-00DD010662D4");
     EXPECT_EQ(result["status"], "succeeded");
