@@ -1,13 +1,17 @@
 // A companion on a dedicated child moves to the managed daemon once one appears, the fake App
-// Server playing both, and the glasses then see another client's turns live.
+// Server playing both, and the glasses then see another client's turns live; the headless
+// report tells the move, and a relay that goes away and comes back.
+#include "app/headless_report.h"
 #include "companion_harness.h"
 #include "fake_codex.h"
 
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QRegularExpression>
 
 #include <set>
+#include <sstream>
 
 #include <signal.h>
 
@@ -16,49 +20,25 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto recheck = 600ms;
+constexpr auto recheck = 300ms;
 constexpr const char *dedicated = "Dedicated stdio";
 constexpr const char *proxied = "Managed daemon proxy";
 const std::string probe = "app-server daemon version";
 
-// A turn another client of the daemon runs: live through the daemon, as the dedicated child
-// reads it otherwise (not loaded, interrupted without an end).
-json::object runningThread(const std::string &id, bool live, bool waitingOnApproval)
-{
-    auto thread = fullThread({id, "thinking", 1796594400});
-    if (live) {
-        thread["status"] = {{"type", "active"}, {"activeFlags", waitingOnApproval ? json::array{"waitingOnApproval"} : json::array{}}};
-        return thread;
-    }
-    thread["status"] = {{"type", "notLoaded"}};
-    auto &turn = thread["turns"].as_array().front().as_object();
-    turn["status"] = "interrupted";
-    turn["completedAt"] = nullptr;
-    return thread;
-}
-
-// A finished thread reads the same both ways, and only in full: its list entry knows no turn.
-json::object viewOfRunningTurns(bool live)
-{
-    auto view = session({{"t-run", "thinking"}, {"t-approve", "thinking"}, {"t-done", "finished", 1796590000}});
-    auto &methods = view["methods"].as_object();
-    methods["thread/read#t-run"] = {{"result", {{"thread", runningThread("t-run", live, false)}}}};
-    methods["thread/read#t-approve"] = {{"result", {{"thread", runningThread("t-approve", live, true)}}}};
-    return view;
-}
-
+// The fixture's replies laid over the session's, key by key.
 json::object scenario(bool daemonRuns)
 {
-    auto stdio = viewOfRunningTurns(false);
-    // Slow reads that each bring a notification: refreshes overlap, so a move cuts one short.
-    for (const auto *id : {"t-run", "t-approve", "t-done"}) {
-        auto &read = stdio["methods"].as_object()[std::string("thread/read#") + id].as_object();
-        read["delayMs"] = 100;
-        read["after"] = json::array{json::object{{"method", "thread/status/changed"}, {"params", json::object()}}};
-    }
+    const auto overlay = fixture("daemon-move.json");
     // A probe outlasting the recheck interval: only the probe's own guard keeps a second away.
-    return {{"daemon", {{"exitCode", daemonRuns ? 0 : 1}, {"delayMs", recheck.count() + 100}}},
-            {"stdio", std::move(stdio)}, {"proxy", viewOfRunningTurns(true)}};
+    json::object scenario{{"daemon", {{"exitCode", daemonRuns ? 0 : 1}, {"delayMs", recheck.count() + 100}}}};
+    for (const char *mode : {"stdio", "proxy"}) {
+        auto view = session({{"t-run", "thinking"}, {"t-approve", "thinking"}, {"t-done", "finished", 1796590000}});
+        for (const auto &[method, reply] : overlay.at(mode).as_object())
+            for (const auto &[key, value] : reply.as_object())
+                view["methods"].as_object()[method].as_object()[key] = value;
+        scenario[mode] = std::move(view);
+    }
+    return scenario;
 }
 
 std::size_t launchesOf(const FakeCodex &codex, const std::string &arguments)
@@ -91,18 +71,17 @@ json::value statusOf(const json::object &snapshot, std::string_view id)
     return "missing";
 }
 
-json::value modeOf(const json::object &snapshot)
+json::value modeOf(const json::object &snapshot) { return snapshot.at("companion").at("connectionMode"); }
+
+// Whether the headless report printed a line whose text after "HH:MM:SS " matches `pattern`.
+bool told(const std::ostringstream &out, const std::string &pattern)
 {
-    return snapshot.at("companion").at("connectionMode");
+    const QRegularExpression line("^\\d\\d:\\d\\d:\\d\\d " + QString::fromStdString(pattern) + "$",
+                                  QRegularExpression::MultilineOption);
+    return waitUntil([&] { return line.match(QString::fromStdString(out.str())).hasMatch(); });
 }
 
-bool reports(const CompanionModel &model, const std::string &mode)
-{
-    return model.debugReport().find("\nConnection mode: " + mode + "\n") != std::string::npos;
-}
-
-
-TEST(CompanionDaemon, ADedicatedChildGivesWayToTheDaemonAndTheGlassesSeeLiveTurns)
+TEST(CompanionDaemon, ADedicatedChildGivesWayToTheDaemonAndTheGlassesSeeLiveTurnsThenTheRelayReturns)
 {
     FakeCodex codex(scenario(false));
     Glasses glasses;
@@ -115,6 +94,8 @@ TEST(CompanionDaemon, ADedicatedChildGivesWayToTheDaemonAndTheGlassesSeeLiveTurn
         if (model->lastError())
             errors.push_back(*model->lastError());
     });
+    std::ostringstream printed;
+    HeadlessReport report(*model, printed);
     QElapsedTimer sinceStart;
     sinceStart.start();
     model->start();
@@ -127,7 +108,7 @@ TEST(CompanionDaemon, ADedicatedChildGivesWayToTheDaemonAndTheGlassesSeeLiveTurn
     EXPECT_EQ(modeOf(*snapshot), dedicated);
     EXPECT_EQ(statusOf(*snapshot, "t-run"), "unknown");
     EXPECT_EQ(statusOf(*snapshot, "t-approve"), "unknown");
-    EXPECT_TRUE(reports(*model, dedicated)) << model->debugReport();
+    EXPECT_TRUE(told(printed, "Codex: own App Server\\.")) << printed.str();
 
     // Probed again while dedicated, never more often than the interval, never two at once.
     ASSERT_TRUE(waitUntil([&] { return launchesOf(codex, probe) >= 3; }, 15s));
@@ -147,7 +128,7 @@ TEST(CompanionDaemon, ADedicatedChildGivesWayToTheDaemonAndTheGlassesSeeLiveTurn
     ASSERT_TRUE(snapshot);
     EXPECT_EQ(statusOf(*snapshot, "t-run"), "thinking");
     EXPECT_EQ(statusOf(*snapshot, "t-approve"), "waiting_for_approval");
-    EXPECT_TRUE(reports(*model, proxied)) << model->debugReport();
+    EXPECT_TRUE(told(printed, "Codex: through the managed daemon\\.")) << printed.str();
     EXPECT_EQ(model->appServer().connectionMode(), proxied);
     EXPECT_TRUE(model->codexConnected());
     EXPECT_TRUE(errors.empty()) << errors.front();
@@ -174,6 +155,16 @@ TEST(CompanionDaemon, ADedicatedChildGivesWayToTheDaemonAndTheGlassesSeeLiveTurn
         }
     EXPECT_EQ(probesAtOnce(codex), 1u);
     EXPECT_TRUE(errors.empty());
+
+    // The relay goes away: each try is told with its reason and wait, then the return.
+    glasses.relay.stop();
+    EXPECT_TRUE(told(printed, QRegularExpression::escape("Relay not connected: Could not reach the relay at "
+                                                         + glasses.relay.baseUrl().toString()
+                                                         + ": connection refused. Is orvane-relay running? make run starts one.")
+                                      .toStdString() + " Next try in 1 s\\.")) << printed.str();
+    glasses.relay.start();
+    EXPECT_TRUE(waitUntil([&] { return model->relayConnected(); }));
+    EXPECT_TRUE(told(printed, "Relay not connected: .+\\n\\d\\d:\\d\\d:\\d\\d Relay connected\\.")) << printed.str();
     destroyWhenIdle(model);
 }
 

@@ -3,6 +3,8 @@
 #include "model/date_formatting.h"
 #include "relay/keychain_store.h"
 
+#include <QFile>
+
 namespace orvane::test {
 
 json::object fullThread(const ThreadShape &shape)
@@ -38,22 +40,14 @@ json::object listEntry(const ThreadShape &shape)
 
 json::object session(const std::vector<ThreadShape> &threads)
 {
+    auto methods = fixture("session.json").as_object();
+    methods.erase("comment");
     json::array listed;
-    json::object methods;
     for (const auto &shape : threads) {
         listed.push_back(listEntry(shape));
         methods["thread/read#" + shape.id] = json::object{{"result", {{"thread", fullThread(shape)}}}};
     }
-    methods["initialize"] = json::object{{"result", {{"userAgent", "fake"}}}};
     methods["thread/list"] = json::object{{"result", {{"data", std::move(listed)}, {"nextCursor", nullptr}}}};
-    methods["account/read"] = json::object{
-        {"result", {{"account", {{"type", "chatgpt"}, {"email", "tester@example.invalid"}, {"planType", "plus"}}},
-                    {"requiresOpenaiAuth", true}}}};
-    methods["account/rateLimits/read"] = json::object{
-        {"result", {{"rateLimits", {{"primary", {{"usedPercent", 25}, {"windowDurationMins", 300}, {"resetsAt", 1796600000}}}}}}}};
-    methods["config/read"] = json::object{
-        {"result", {{"config", {{"model", "gpt-from-config"}, {"model_reasoning_effort", "high"}}}}}};
-    methods["turn/interrupt"] = json::object{{"result", json::object()}};
     return {{"methods", std::move(methods)}};
 }
 
@@ -112,6 +106,13 @@ void destroyWhenIdle(std::unique_ptr<CompanionModel> &model)
     QObject::connect(model.get(), &CompanionModel::lastErrorChanged, [&ended] { ended = true; });
     waitUntil([&] { return ended; }, std::chrono::seconds(20));
     model.reset();
+}
+
+json::value fixture(std::string_view name)
+{
+    QFile file(QString(ORVANE_INTEGRATION_FIXTURES "/") + QString::fromUtf8(name.data(), qsizetype(name.size())));
+    file.open(QIODevice::ReadOnly);
+    return json::parse(file.readAll().toStdString());
 }
 
 std::vector<json::object> requests(const std::vector<std::string> &received, std::string_view method)

@@ -6,21 +6,16 @@
 #include "companion/settings_store.h"
 #include "relay/keychain_store.h"
 
-#include <await_task.h>
+#include <waits.h>
 #include <gtest/gtest.h>
 
 #include <QFile>
-#include <QSettings>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include <sstream>
 
 namespace orvane::test {
 namespace {
-
-const std::string unpairedText = "Pairing removed and relay data deleted.";
 
 std::string message(const CompanionModel &model)
 {
@@ -33,41 +28,20 @@ std::optional<PairingCredentials> stored()
     return bytes ? decodeText<PairingCredentials>(*bytes) : std::nullopt;
 }
 
-// "12 3-456" for "123456", or its digits in Arabic-Indic.
-QString retyped(QString pin, bool arabicIndic)
-{
-    if (!arabicIndic)
-        return pin.insert(3, '-').insert(2, ' ');
-    for (QChar &digit : pin)
-        digit = QChar(0x0660 + digit.digitValue());
-    return pin;
-}
-
 struct RelayUrl {
     explicit RelayUrl(const QUrl &url) { qputenv("ORVANE_RELAY_URL", url.toString().toUtf8()); }
     ~RelayUrl() { qunsetenv("ORVANE_RELAY_URL"); }
 };
 
-TEST(CompanionPairing, TakesSixDigitsOfAnyScriptAndReplacesAndRemovesThePairing)
+// What is typed is PairingInput's (orvane_companion_rules_test) and the relay's answers are
+// relay_publisher_test's; here, what the model keeps of them.
+TEST(CompanionPairing, ReplacesAndRemovesThePairingAndKeepsNothingTheStoreRefused)
 {
     LocalRelay relay;
-    relay.start();
     RelayUrl url(relay.baseUrl());
     CompanionModel model(testOptions());
-
-    const char *const wrongLength = "Enter the six digits shown on the glasses.";
-    const std::pair<const char *, const char *> refused[]{
-        {"12 34-5", wrongLength}, {"1234567", wrongLength}, {"", wrongLength}, {"000-000", "This PIN is unknown or has expired."}};
-    for (const auto &[typed, expected] : refused) {
-        model.setPairingPIN(typed);
-        awaitTask(model.pair());
-        EXPECT_EQ(message(model), expected) << typed;
-    }
-    EXPECT_FALSE(model.paired());
-    EXPECT_FALSE(stored());
-
     std::optional<PairingCredentials> previous;
-    for (const auto &typed : {retyped(relay.issuePin(), false), retyped(relay.issuePin(), true)}) {
+    for (const auto &typed : {relay.issuePin(), relay.issuePin()}) {
         model.setPairingPIN(typed);
         awaitTask(model.pair());
         EXPECT_EQ(message(model), "Paired. Your glasses will update in a moment.");
@@ -82,7 +56,7 @@ TEST(CompanionPairing, TakesSixDigitsOfAnyScriptAndReplacesAndRemovesThePairing)
     EXPECT_GE(model.eventCount(), 1);
 
     awaitTask(model.unpair());
-    EXPECT_EQ(message(model), unpairedText);
+    EXPECT_EQ(message(model), "Pairing removed and relay data deleted.");
     EXPECT_FALSE(model.paired());
     EXPECT_FALSE(model.relayConnected());
     EXPECT_TRUE(model.pairingPIN().isEmpty());
@@ -105,58 +79,19 @@ TEST(CompanionPairing, TakesSixDigitsOfAnyScriptAndReplacesAndRemovesThePairing)
     EXPECT_FALSE(refusing.relay().credentials());
 }
 
-TEST(CompanionPairing, ShowsTheFallbackForABareRejection)
-{
-    // A relay failing with an empty body.
-    QTcpServer failing;
-    ASSERT_TRUE(failing.listen(QHostAddress::LocalHost));
-    QObject::connect(&failing, &QTcpServer::newConnection, [&failing] {
-        auto *socket = failing.nextPendingConnection();
-        QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] {
-            socket->readAll();
-            socket->write("HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-            socket->disconnectFromHost();
-        });
-    });
-    RelayUrl url(QUrl(QString("http://127.0.0.1:%1").arg(failing.serverPort())));
-    CompanionModel model(testOptions());
-    model.setPairingPIN("123456");
-    awaitTask(model.pair());
-    EXPECT_EQ(message(model), "Pairing failed. Check the PIN and try again.");
-    EXPECT_FALSE(model.paired());
-}
-
-TEST(CompanionLocalState, StartsFromDefaultsOrWhatIsStoredAndForgetsItAll)
+// Reading broken records is records_test's, the report's lines orvane_companion_rules_test's,
+// the message of a relay out of reach hostile_relay_test's.
+TEST(CompanionLocalState, StartsFromWhatIsStoredAndForgetsItAll)
 {
     {
         CompanionModel fresh(testOptions());
         EXPECT_EQ(fresh.settings(), SharingSettings{});
         EXPECT_FALSE(fresh.paired());
-        const auto report = fresh.debugReport();
-        EXPECT_TRUE(report.ends_with("\nPairing: none\nReconnects: 0\nEvents: 0\nLast sync: never\nLast error: none"))
-            << report;
-        awaitTask(fresh.unpair());
-        EXPECT_EQ(message(fresh), "Nothing was paired; nothing to remove.");
-        EXPECT_FALSE(fresh.paired());
     }
     EXPECT_FALSE(SettingsStore::load()); // nothing written without a change
 
-    // A record missing one field, and credentials that are not JSON: defaults, unpaired, quiet.
     SharingSettings changed;
     changed.usageMetrics = false;
-    changed.threadTitles = false;
-    auto record = json::value_from(changed).as_object();
-    record.erase("usageMetrics");
-    QSettings("dev.orvane", "companion").setValue("sharingSettings", QByteArray::fromStdString(json::serialize(record)));
-    KeychainStore::save("{\"channelId\":", CompanionModel::credentialAccount);
-    {
-        CompanionModel model(testOptions());
-        EXPECT_EQ(model.settings(), SharingSettings{});
-        EXPECT_FALSE(model.paired());
-        EXPECT_FALSE(model.lastError());
-    }
-
-    // Stored choices and credentials are taken; the report shortens the channel.
     SettingsStore::save(changed);
     const PairingCredentials credentials{"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D", std::string(40, 'k')};
     KeychainStore::save(encode(credentials), CompanionModel::credentialAccount);
@@ -164,19 +99,15 @@ TEST(CompanionLocalState, StartsFromDefaultsOrWhatIsStoredAndForgetsItAll)
     CompanionModel model(testOptions());
     EXPECT_EQ(model.settings(), changed);
     EXPECT_TRUE(model.paired());
-    EXPECT_NE(model.debugReport().find("\nPairing: 0A1B2C3D\u2026\n"), std::string::npos);
     EXPECT_EQ(model.debugReport().find(std::string(40, 'k')), std::string::npos);
 
+    // No relay listens: removed here all the same.
     awaitTask(model.clearLocalData());
-    EXPECT_EQ(model.settings(), SharingSettings{});
     EXPECT_EQ(SettingsStore::load(), SharingSettings{});
     EXPECT_FALSE(model.paired());
     EXPECT_FALSE(stored());
     EXPECT_TRUE(model.threads().empty());
-    EXPECT_FALSE(model.lastError());
-    // No relay listens: removed here, and the message says the relay still has it.
-    EXPECT_EQ(message(model), "Pairing removed from this computer, but the relay could not be reached to delete it; "
-                              "the glasses may keep showing the last snapshot.");
+    EXPECT_TRUE(message(model).starts_with("Pairing removed from this computer")) << message(model);
 }
 
 TEST(CompanionLocalState, AppliesStartAtLoginAfterStoringEachChange)
@@ -203,26 +134,20 @@ TEST(CompanionRelayUrl, RefusesWhatIsNoAbsoluteUrlWithOneLine)
 {
     const auto fallback = RelayBaseUrl::fallback();
     EXPECT_EQ(fallback, QUrl(QString("http://127.0.0.1:8787")));
-    const std::pair<std::optional<QString>, QUrl> rows[]{ // what is configured, what is used
-        {std::nullopt, fallback},
-        {"https://relay.example:9443/base", QUrl("https://relay.example:9443/base")},
-        {"relay.example", {}}, {"http://", {}}, {"", {}}, {"http://exa mple.com", {}},
-        // The publisher token travels in clear only to this computer.
-        {"http://relay.example", {}}, {"ws://127.0.0.1:1", {}}, {"ftp://relay.example", {}},
-        {"http://LocalHost:1/x", QUrl("http://LocalHost:1/x")}, {"http://[::1]:5", QUrl("http://[::1]:5")},
-        {"http://127.0.0.2", QUrl("http://127.0.0.2")}};
-    for (const auto &[configured, chosen] : rows) {
+    const auto table = fixture("relay-urls.json");
+    for (const auto &row : table.at("rows").as_array()) {
+        const auto &configured = row.at(0), &chosen = row.at(1);
+        const auto label = json::serialize(configured);
         std::ostringstream errors;
-        const auto label = configured.value_or("<unset>").toStdString();
-        EXPECT_EQ(RelayBaseUrl::choose(configured, errors), chosen.isEmpty() ? fallback : chosen) << label;
+        const auto used = RelayBaseUrl::choose(
+            configured.is_null() ? std::nullopt : std::optional(QString::fromStdString(std::string(configured.as_string()))), errors);
+        EXPECT_EQ(used, chosen.is_null() ? fallback : QUrl(QString::fromStdString(std::string(chosen.as_string())))) << label;
         const auto text = errors.str();
-        const bool refused = chosen.isEmpty();
-        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), refused ? 1 : 0) << label;
-        EXPECT_EQ(text.find("ORVANE_RELAY_URL") != std::string::npos, refused) << label;
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), chosen.is_null() ? 1 : 0) << label;
+        EXPECT_EQ(text.find("ORVANE_RELAY_URL") != std::string::npos, chosen.is_null()) << label;
     }
     RelayUrl refused(QUrl(QString("no-scheme")));
-    CompanionModel model(testOptions());
-    EXPECT_EQ(model.relay().baseURL(), fallback);
+    EXPECT_EQ(CompanionModel(testOptions()).relay().baseURL(), fallback);
 }
 
 } // namespace

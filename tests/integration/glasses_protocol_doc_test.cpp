@@ -112,7 +112,9 @@ TEST(GlassesProtocolDoc, ExamplesTravelThroughTheRelayAndTheCompanionAsDocumente
     for (const auto &command : dropped)
         send(command);
     send(sent[1]);
-    expectDocumented(nextOfType(glasses.socket, "snapshot", 15s, true));
+    const auto answer = nextOfType(glasses.socket, "snapshot", 15s, true);
+    expectDocumented(answer);
+    EXPECT_EQ(answer->at("snapshot").at("sequence"), snapshot->at("snapshot").at("sequence").as_int64() + 1) << "a dropped one was answered";
     send(sent[2]);
     const auto result = nextOfType(glasses.socket, "event", 15s, true);
     expectDocumented(result);

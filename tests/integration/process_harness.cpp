@@ -1,6 +1,5 @@
 #include "process_harness.h"
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -18,12 +17,7 @@ Finished run(const QString &program, const QStringList &arguments, const QProces
     QProcess process;
     process.setProcessEnvironment(environment);
     process.start(program, arguments);
-    const QDeadlineTimer deadline(limit);
-    while (process.state() != QProcess::NotRunning && !deadline.hasExpired()) {
-        process.waitForFinished(50);
-        QCoreApplication::processEvents();
-    }
-    if (process.state() != QProcess::NotRunning) {
+    if (!waitUntil([&] { return process.state() == QProcess::NotRunning; }, limit)) {
         process.kill();
         process.waitForFinished();
         return {-1, {}, "did not finish in time: " + program + " " + arguments.join(' ')};
@@ -113,16 +107,12 @@ bool RunningCompanion::waitForLine(const QString &text, std::chrono::millisecond
 std::vector<qint64> RunningCompanion::appServerChildren() const
 {
     std::vector<qint64> children;
-    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        QFile stat("/proc/" + entry + "/stat");
-        QFile commandLine("/proc/" + entry + "/cmdline");
-        if (!stat.open(QIODevice::ReadOnly) || !commandLine.open(QIODevice::ReadOnly))
-            continue;
-        // "pid (name) state ppid ...": the name may hold spaces and parentheses.
-        const QString fields = QString::fromUtf8(stat.readAll());
-        const QStringList rest = fields.mid(fields.lastIndexOf(u')') + 2).split(u' ');
-        if (rest.size() > 1 && rest[1] == QString::number(pid()) && commandLine.readAll().contains("app-server"))
-            children.push_back(entry.toLongLong());
+    QFile list(QString("/proc/%1/task/%1/children").arg(pid()));
+    list.open(QIODevice::ReadOnly);
+    for (const auto &child : list.readAll().split(' ')) {
+        QFile commandLine("/proc/" + child + "/cmdline");
+        if (!child.isEmpty() && commandLine.open(QIODevice::ReadOnly) && commandLine.readAll().contains("app-server"))
+            children.push_back(child.toLongLong());
     }
     return children;
 }
@@ -142,29 +132,6 @@ RelayProcess::~RelayProcess()
 {
     process_.terminate();
     process_.waitForFinished(10'000);
-}
-
-// A bus daemon whose configuration names no service directory.
-BareSessionBus::BareSessionBus()
-{
-    const QString config = directory_.filePath("session.conf");
-    QFile file(config);
-    file.open(QIODevice::WriteOnly);
-    file.write(QString("<busconfig><type>session</type><listen>unix:dir=%1</listen><auth>EXTERNAL</auth>"
-                       "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                       "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n")
-                   .arg(directory_.path())
-                   .toUtf8());
-    file.close();
-    daemon_.start("dbus-daemon", {"--nofork", "--print-address", "--config-file=" + config});
-    if (daemon_.waitForReadyRead(10'000))
-        address_ = QString::fromUtf8(daemon_.readLine().trimmed());
-}
-
-BareSessionBus::~BareSessionBus()
-{
-    daemon_.terminate();
-    daemon_.waitForFinished(5'000);
 }
 
 ManagedDaemon::ManagedDaemon(const QString &codexDir)
@@ -193,14 +160,6 @@ ManagedDaemon::~ManagedDaemon()
         if (!waitUntil([&] { return !ours(pid); }, std::chrono::seconds(5)))
             ::kill(static_cast<pid_t>(pid), SIGKILL);
     }
-}
-
-QString ManagedDaemon::start()
-{
-    const Finished started = run(codex_, {"app-server", "daemon", "start"}, environment_);
-    if (started.exitCode == 0 && started.out.contains("\"status\":\"started\""))
-        return {};
-    return QString("status %1: %2 %3").arg(started.exitCode).arg(started.out, started.err);
 }
 
 } // namespace orvane::test

@@ -1,6 +1,6 @@
 #pragma once
 // Real processes for the end-to-end tests: `orvane` and `orvane-relay` as users run them, the
-// real Codex CLI's managed daemon, and a session bus without any Secret Service.
+// real Codex CLI's managed daemon.
 #include "relay_test_support.h"
 
 #include <boost/json.hpp>
@@ -81,30 +81,15 @@ private:
     QUrl baseUrl_;
 };
 
-// A session bus on which no Secret Service is or can be started.
-class BareSessionBus {
-public:
-    BareSessionBus();
-    ~BareSessionBus();
-    const QString &address() const { return address_; }
-
-private:
-    QTemporaryDir directory_;
-    QProcess daemon_;
-    QString address_;
-};
-
-// A temporary HOME with the pinned CLI first on PATH. `start()` runs `daemon start`, which copies
-// the CLI package (about 420 MB) into the home and leaves the daemon and an updater running
-// detached; both are stopped with the object, by the ids they recorded, however the test ends.
+// A temporary HOME with the pinned CLI first on PATH. Its `daemon start` leaves the daemon and an
+// updater running detached; both are stopped with the object, by the ids they recorded, however
+// the test ends.
 class ManagedDaemon {
 public:
     explicit ManagedDaemon(const QString &codexDir);
     ~ManagedDaemon();
     QString codex() const { return codex_; }
     const QProcessEnvironment &environment() const { return environment_; }
-    // Empty when the daemon reported itself started, else what it printed.
-    QString start();
 
 private:
     QTemporaryDir home_;

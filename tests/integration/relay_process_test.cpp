@@ -7,7 +7,7 @@
 #include "relay_test_support.h"
 #include "snapshot_frame.h"
 
-#include <await_task.h>
+#include <waits.h>
 #include <gtest/gtest.h>
 
 #include <QJsonDocument>

@@ -4,7 +4,7 @@
 #include "appserver/line_framing.h"
 #include "appserver/websocket_framing.h"
 
-#include "await_task.h"
+#include <waits.h>
 #include "fake_codex.h"
 
 #include <gtest/gtest.h>
@@ -25,6 +25,7 @@ namespace {
 using namespace std::chrono_literals;
 namespace json = boost::json;
 using test::awaitTask;
+using test::waitUntil;
 using test::FakeCodex;
 
 const std::string timedOut = AppServerError::timeout().what();
@@ -41,16 +42,6 @@ std::string errorOf(QCoro::Task<T> task)
         return error.what();
     }
     return {};
-}
-
-bool waitUntil(const std::function<bool()> &condition, std::chrono::milliseconds limit = 5s)
-{
-    const QDeadlineTimer deadline(limit);
-    while (!condition() && !deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(10);
-    }
-    return condition();
 }
 
 json::value fixture(const char *name)

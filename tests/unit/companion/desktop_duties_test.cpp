@@ -1,7 +1,7 @@
 #include "companion/desktop_notifier.h"
 #include "companion/login_item.h"
 #include "fake_notification_server.h"
-#include "wait_for.h"
+#include <waits.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -36,7 +36,7 @@ TEST(DesktopNotifier, ShowsNewlyReachedStatesReplacingByIdentifierAndNothingWith
     for (const auto &notification : {NotificationPolicy::notificationFor(approval), {"t1-finished", "Finished", "Done"},
                                      NotificationPolicy::notificationFor(approval)}) {
         notifier->post(notification);
-        test::waitFor([&, count = server.calls().size() + 1] { return server.calls().size() == count; });
+        ASSERT_TRUE(test::waitUntil([&, count = server.calls().size() + 1] { return server.calls().size() == count; }));
         roundTrip();
     }
     const auto &sent = server.calls();
@@ -52,7 +52,7 @@ TEST(DesktopNotifier, ShowsNewlyReachedStatesReplacingByIdentifierAndNothingWith
     // Gone before the server answers: the reply finds no one.
     notifier->post({"t1-failed", "Failed", "Gone"});
     notifier.reset();
-    test::waitFor([&] { return server.calls().size() == 4; });
+    ASSERT_TRUE(test::waitUntil([&] { return server.calls().size() == 4; }));
     roundTrip();
 }
 

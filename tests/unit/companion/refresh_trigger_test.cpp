@@ -1,6 +1,8 @@
 #include "companion/refresh_trigger.h"
 
-#include "wait_for.h"
+#include <waits.h>
+
+#include <QCoroTimer>
 
 #include <gtest/gtest.h>
 
@@ -9,7 +11,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-using test::waitFor;
+using test::waitUntil;
 
 // Stands in for the model: each refresh notes when it ran and ends after 50 ms (or `duration`).
 struct Refreshes {
@@ -43,7 +45,7 @@ TEST(RefreshTrigger, CountsCodexWorkOnlyNeverOverlapsKeepsOneWaitingAndOutlivesI
         trigger->onMessage("item/agentMessage/delta", false);
     EXPECT_EQ(refreshes.runs.size(), 1u);
     // One more waited; the next would start as that one ends.
-    waitFor([&] { return refreshes.finished() == 2; });
+    ASSERT_TRUE(waitUntil([&] { return refreshes.finished() == 2; }));
     EXPECT_EQ(refreshes.runs.size(), 2u);
     EXPECT_GE(refreshes.runs[1].start, refreshes.runs[0].end);
 
@@ -51,7 +53,7 @@ TEST(RefreshTrigger, CountsCodexWorkOnlyNeverOverlapsKeepsOneWaitingAndOutlivesI
     trigger->onMessage("turn/started", false);
     trigger->onMessage("turn/completed", false);
     trigger.reset();
-    waitFor([&] { return refreshes.finished() == 3; });
+    ASSERT_TRUE(waitUntil([&] { return refreshes.finished() == 3; }));
     EXPECT_EQ(refreshes.runs.size(), 3u);
 }
 
@@ -73,7 +75,7 @@ TEST(RefreshTrigger, FloodOfDeltasIsSpacedAndFollowedByARefresh)
     });
     stream.start(4ms);
     const auto &runs = refreshes.runs;
-    waitFor([&] { return arrivals.size() == 100 && runs.back().end > runs.back().start && runs.back().start > arrivals.back(); });
+    ASSERT_TRUE(waitUntil([&] { return arrivals.size() == 100 && runs.back().end > runs.back().start && runs.back().start > arrivals.back(); }));
 
     EXPECT_LE(runs.size(), std::size_t((arrivals.back() - arrivals.front()) / 1s) + 2);
     for (std::size_t i = 1; i < runs.size(); ++i) {

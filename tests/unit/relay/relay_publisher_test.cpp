@@ -9,7 +9,7 @@
 #include "relay/reconnect_backoff.h"
 #include "relay/relay_address.h"
 
-#include <await_task.h>
+#include <waits.h>
 #include <gmock/gmock.h>
 
 #include <QRegularExpression>

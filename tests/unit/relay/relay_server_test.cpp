@@ -4,7 +4,7 @@
 #include "raw_relay_client.h"
 #include "relay_test_support.h"
 
-#include <await_task.h>
+#include <waits.h>
 #include <gtest/gtest.h>
 
 #include <QJsonDocument>

@@ -3,8 +3,9 @@
 #include "relay/relay_publisher.h"
 #include "relay/relay_server.h"
 
+#include <waits.h>
+
 #include <QTemporaryDir>
-#include <QtCore/qtestsupport_core.h>
 #include <QWebSocket>
 
 #include <chrono>
@@ -15,12 +16,6 @@
 namespace orvane::test {
 
 using namespace std::chrono_literals;
-
-// Runs the event loop until `done` holds or `limit` passes; says which.
-inline bool waitUntil(const std::function<bool()> &done, std::chrono::milliseconds limit = 10s)
-{
-    return QTest::qWaitFor(done, static_cast<int>(limit.count()));
-}
 
 struct HttpAnswer {
     int status = 0; // 0 when no HTTP answer came
