@@ -134,6 +134,28 @@ RelayProcess::~RelayProcess()
     process_.waitForFinished(10'000);
 }
 
+BareSessionBus::BareSessionBus()
+{
+    const QString config = directory_.filePath("session.conf");
+    QFile file(config);
+    file.open(QIODevice::WriteOnly);
+    file.write(QString("<busconfig><type>session</type><listen>unix:dir=%1</listen><auth>EXTERNAL</auth>"
+                       "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                       "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n")
+                   .arg(directory_.path())
+                   .toUtf8());
+    file.close();
+    daemon_.start("dbus-daemon", {"--nofork", "--print-address", "--config-file=" + config});
+    if (daemon_.waitForReadyRead(10'000))
+        address_ = QString::fromUtf8(daemon_.readLine().trimmed());
+}
+
+BareSessionBus::~BareSessionBus()
+{
+    daemon_.terminate();
+    daemon_.waitForFinished(5'000);
+}
+
 ManagedDaemon::ManagedDaemon(const QString &codexDir)
     : codex_(codexDir + "/codex"), environment_(QProcessEnvironment::systemEnvironment())
 {

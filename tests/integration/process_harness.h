@@ -81,6 +81,19 @@ private:
     QUrl baseUrl_;
 };
 
+// A session bus on which no Secret Service is or can be started.
+class BareSessionBus {
+public:
+    BareSessionBus();
+    ~BareSessionBus();
+    const QString &address() const { return address_; }
+
+private:
+    QTemporaryDir directory_;
+    QProcess daemon_;
+    QString address_;
+};
+
 // A temporary HOME with the pinned CLI first on PATH. Its `daemon start` leaves the daemon and an
 // updater running detached; both are stopped with the object, by the ids they recorded, however
 // the test ends.
