@@ -1,7 +1,7 @@
 # Every outside library, found once for the whole tree. Debian package names are in
 # scripts/install-deps.sh.
 set(CMAKE_AUTOMOC ON)
-find_package(Qt6 6.4 REQUIRED COMPONENTS Core Network WebSockets HttpServer Sql DBus Gui Widgets)
+find_package(Qt6 6.4 REQUIRED COMPONENTS Core Network WebSockets DBus Gui Widgets)
 find_package(QCoro6 REQUIRED COMPONENTS Core Network WebSockets DBus)
 find_package(Boost 1.81 REQUIRED COMPONENTS json)
 find_package(PkgConfig REQUIRED)

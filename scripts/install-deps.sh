@@ -5,7 +5,7 @@ set -euo pipefail
 
 build_packages=(
     cmake ninja-build g++ pkg-config make
-    qt6-base-dev qt6-websockets-dev qt6-httpserver-dev libqt6sql6-sqlite
+    qt6-base-dev qt6-websockets-dev
     qcoro-qt6-dev libboost-json1.81-dev libpcre2-dev libicu-dev libsecret-1-dev libwslay-dev
     googletest libbenchmark-dev
     # orvane-relay: Boost.Beast (header-only) and SQLite for its channel store
