@@ -79,16 +79,8 @@ bool WorkTreeWatch::watch(const std::string &workspace, const GitInspector::Work
     // Folders watched before and still wanted kept their descriptor; the rest let go.
     const auto &now = workspaces_[workspace].descriptors;
     for (const int descriptor : before) {
-        if (std::find(now.begin(), now.end(), descriptor) != now.end())
-            continue;
-        const auto folder = folders_.find(descriptor);
-        if (folder == folders_.end())
-            continue;
-        folder->second.workspaces.erase(workspace);
-        if (folder->second.workspaces.empty()) {
-            ::inotify_rm_watch(inotify_, descriptor);
-            folders_.erase(folder);
-        }
+        if (std::find(now.begin(), now.end(), descriptor) == now.end())
+            release(workspace, descriptor);
     }
     if (!complete)
         forget(workspace);
@@ -100,17 +92,22 @@ void WorkTreeWatch::forget(const std::string &workspace)
     const auto found = workspaces_.find(workspace);
     if (found == workspaces_.end())
         return;
-    for (const int descriptor : found->second.descriptors) {
-        const auto folder = folders_.find(descriptor);
-        if (folder == folders_.end())
-            continue;
-        folder->second.workspaces.erase(workspace);
-        if (folder->second.workspaces.empty()) {
-            ::inotify_rm_watch(inotify_, descriptor);
-            folders_.erase(folder);
-        }
-    }
+    for (const int descriptor : found->second.descriptors)
+        release(workspace, descriptor);
     workspaces_.erase(found);
+}
+
+void WorkTreeWatch::release(const std::string &workspace, int descriptor)
+{
+    const auto folder = folders_.find(descriptor);
+    if (folder == folders_.end())
+        return;
+    folder->second.workspaces.erase(workspace);
+    // A folder another workspace shares stays watched.
+    if (folder->second.workspaces.empty()) {
+        ::inotify_rm_watch(inotify_, descriptor);
+        folders_.erase(folder);
+    }
 }
 
 bool WorkTreeWatch::watches(const std::string &workspace) const

@@ -45,6 +45,7 @@ private:
     void readEvents();
     void note(const std::string &workspace, Change change);
     bool add(const std::string &workspace, const std::string &folder, bool gitFolder);
+    void release(const std::string &workspace, int descriptor);
 
     int inotify_ = -1;
     std::map<int, Folder> folders_;
