@@ -9,15 +9,21 @@ namespace {
 
 // Built outside the coroutines: GCC 12 cannot keep string-literal initializer lists in a
 // coroutine frame.
-boost::json::value listParams(std::int64_t limit)
+boost::json::value listParams(std::int64_t limit, bool indexOnly)
 {
     // Every user-facing source: the App Server's default leaves out `codex exec` threads.
     // Sub-agent threads stay out; they belong to the thread that started them.
-    return boost::json::object{{"limit", limit},
+    boost::json::object params{{"limit", limit},
                                {"sortKey", "updated_at"},
                                {"sortDirection", "desc"},
                                {"archived", false},
                                {"sourceKinds", boost::json::array{"cli", "vscode", "exec", "appServer"}}};
+    // Scanning every session file for repairs costs the App Server more than the rest of a
+    // poll; once a connection's first list has repaired its index, the index answers alone. It
+    // holds threads other processes start, and their session files tell their turns.
+    if (indexOnly)
+        params["useStateDbOnly"] = true;
+    return params;
 }
 
 boost::json::value readParams(const std::string &threadID)
@@ -34,12 +40,14 @@ boost::json::value interruptParams(const std::string &threadID, const std::strin
 
 QCoro::Task<boost::json::array> AppServerClient::listThreads(std::int64_t limit)
 {
-    auto result = co_await m_transport->request("thread/list", listParams(limit));
+    const auto connection = m_connectionCount;
+    auto result = co_await m_transport->request("thread/list", listParams(limit, m_listedOnConnection == connection));
     auto *data = result.is_object() ? result.as_object().if_contains("data") : nullptr;
     if (!data || !data->is_array()
         || !std::all_of(data->as_array().begin(), data->as_array().end(),
                         [](const boost::json::value &thread) { return thread.is_object(); }))
         throw AppServerError::invalidResponse();
+    m_listedOnConnection = connection;
     co_return std::move(data->as_array());
 }
 

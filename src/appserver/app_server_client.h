@@ -103,6 +103,8 @@ private:
     std::optional<std::string> m_codexVersion;
     std::string m_connectionMode = connectionModeLabel(ConnectionMode::dedicatedStdio);
     std::uint64_t m_connectionCount = 0;
+    // The connection whose first list the App Server answered.
+    std::uint64_t m_listedOnConnection = 0;
     bool m_connecting = false;
     std::int64_t m_connectWaiters = 0;
     PendingRequests m_connectWaitList;

@@ -294,6 +294,8 @@ TEST(Client, ShakesHandsOnceSendsEachCallsExactParamsRefusesMalformedResultsAndR
     // Malformed results are unsupported; optional reads yield nothing on failure, even the child's end.
     for (const auto &reply : malformedLists)
         EXPECT_EQ(errorOf(client.listThreads(20)), unsupported) << json::serialize(reply);
+    // The connection's first list scanned the session files; later ones ask the index alone.
+    EXPECT_EQ(json::parse(fake.received().back()).at("params").at("useStateDbOnly"), true);
     for (const auto &reply : malformedReads)
         EXPECT_EQ(errorOf(client.readThread("t")), unsupported) << json::serialize(reply);
     EXPECT_THROW(awaitTask(client.interrupt("t", "u")), AppServerError);
