@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 
 #include <unistd.h>
 
@@ -14,6 +15,8 @@ bool displayAvailable()
 {
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
+
+namespace {
 
 std::optional<std::string> windowProgram()
 {
@@ -28,6 +31,8 @@ std::optional<std::string> windowProgram()
     }
     return std::nullopt;
 }
+
+} // namespace
 
 std::string handOver(char **argv)
 {
