@@ -61,6 +61,12 @@ std::optional<std::string> run(const QStringList &arguments, const QDeadlineTime
     return text;
 }
 
+// `run` with git working in `folder`, as `git -C folder ...`.
+std::optional<std::string> runIn(const QString &folder, const QStringList &arguments, const QDeadlineTimer &deadline)
+{
+    return run(QStringList{QStringLiteral("-C"), folder} + arguments, deadline);
+}
+
 std::vector<std::string_view> nonEmptyLines(std::string_view text)
 {
     std::vector<std::string_view> lines;
@@ -129,9 +135,9 @@ std::optional<GitView> summary(const std::string &path, std::chrono::millisecond
     const QString where = QString::fromStdString(path);
     // Outside a work tree (the git folder included) status fails; inside, its header names the
     // commit and the branch, and each other line is a changed file.
-    const auto status = run({QStringLiteral("-C"), where, QStringLiteral("status"), QStringLiteral("--porcelain=v2"),
-                             QStringLiteral("--branch"), QStringLiteral("-uno")},
-                            deadline);
+    const auto status = runIn(where, {QStringLiteral("status"), QStringLiteral("--porcelain=v2"), QStringLiteral("--branch"),
+                                     QStringLiteral("-uno")},
+                              deadline);
     if (!status)
         return std::nullopt;
 
@@ -151,9 +157,7 @@ std::optional<GitView> summary(const std::string &path, std::chrono::millisecond
         }
     }
     view.dirty = view.changedFiles != 0;
-    const auto numstat = run({QStringLiteral("-C"), where, QStringLiteral("diff"), QStringLiteral("--numstat"),
-                              QStringLiteral("HEAD")},
-                             deadline);
+    const auto numstat = runIn(where, {QStringLiteral("diff"), QStringLiteral("--numstat"), QStringLiteral("HEAD")}, deadline);
     const NumstatTotals totals = parseNumstat(numstat.value_or(""));
     view.additions = totals.additions;
     view.deletions = totals.deletions;
@@ -166,10 +170,11 @@ std::optional<WorkTreeLayout> layout(const std::string &path, std::chrono::milli
     if (path.empty())
         return std::nullopt;
     const QDeadlineTimer deadline(timeLimit);
-    const auto folders = run({QStringLiteral("-C"), QString::fromStdString(path), QStringLiteral("rev-parse"),
-                              QStringLiteral("--path-format=absolute"), QStringLiteral("--show-toplevel"),
-                              QStringLiteral("--git-dir"), QStringLiteral("--git-common-dir")},
-                             deadline);
+    const auto folders = runIn(QString::fromStdString(path),
+                                 {QStringLiteral("rev-parse"), QStringLiteral("--path-format=absolute"),
+                                  QStringLiteral("--show-toplevel"), QStringLiteral("--git-dir"),
+                                  QStringLiteral("--git-common-dir")},
+                                 deadline);
     const std::string listing = folders.value_or("");
     const auto lines = nonEmptyLines(listing);
     if (lines.size() != 3)
@@ -178,9 +183,7 @@ std::optional<WorkTreeLayout> layout(const std::string &path, std::chrono::milli
     if (lines[2] != lines[1])
         layout.gitFolders.emplace_back(lines[2]);
 
-    const auto indexed = run({QStringLiteral("-C"), QString::fromStdString(layout.top), QStringLiteral("ls-files"),
-                              QStringLiteral("-z")},
-                             deadline);
+    const auto indexed = runIn(QString::fromStdString(layout.top), {QStringLiteral("ls-files"), QStringLiteral("-z")}, deadline);
     if (!indexed)
         return std::nullopt;
     // Every ancestor too, so that a folder made again after it was removed is seen in its parent.
