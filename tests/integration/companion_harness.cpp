@@ -3,7 +3,6 @@
 #include "model/date_formatting.h"
 #include "relay/keychain_store.h"
 
-#include <QFile>
 
 namespace orvane::test {
 
@@ -106,13 +105,6 @@ void destroyWhenIdle(std::unique_ptr<CompanionModel> &model)
     QObject::connect(model.get(), &CompanionModel::lastErrorChanged, [&ended] { ended = true; });
     waitUntil([&] { return ended; }, std::chrono::seconds(20));
     model.reset();
-}
-
-json::value fixture(std::string_view name)
-{
-    QFile file(QString(ORVANE_INTEGRATION_FIXTURES "/") + QString::fromUtf8(name.data(), qsizetype(name.size())));
-    file.open(QIODevice::ReadOnly);
-    return json::parse(file.readAll().toStdString());
 }
 
 std::vector<json::object> requests(const std::vector<std::string> &received, std::string_view method)

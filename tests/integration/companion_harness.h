@@ -4,6 +4,8 @@
 #include "companion/companion_model.h"
 #include "process_harness.h"
 
+#include <fixture.h>
+
 #include <boost/json.hpp>
 
 #include <chrono>
@@ -58,9 +60,6 @@ json::object command(std::string type, std::string commandId = "6B29FC40-CA47-10
 
 // Destroys `model` right after a refresh ends, so no refresh is left half done.
 void destroyWhenIdle(std::unique_ptr<CompanionModel> &model);
-
-// A JSON file of tests/integration/fixtures.
-json::value fixture(std::string_view name);
 
 // The requests an App Server received for `method`, parsed, in order.
 std::vector<json::object> requests(const std::vector<std::string> &received, std::string_view method);

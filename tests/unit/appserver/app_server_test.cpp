@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fixture.h>
+
 #include <QDir>
 #include <QDeadlineTimer>
 #include <QTemporaryDir>
@@ -16,11 +18,11 @@
 
 #include <algorithm>
 #include <csignal>
-#include <fstream>
-#include <sstream>
 
 namespace orvane {
 namespace {
+
+using test::fixture;
 
 using namespace std::chrono_literals;
 namespace json = boost::json;
@@ -42,13 +44,6 @@ std::string errorOf(QCoro::Task<T> task)
         return error.what();
     }
     return {};
-}
-
-json::value fixture(const char *name)
-{
-    std::stringstream text;
-    text << std::ifstream(std::string(ORVANE_APPSERVER_FIXTURES "/") + name).rdbuf();
-    return json::parse(text.str());
 }
 
 json::object stdio(json::object session) { return {{"stdio", std::move(session)}}; }

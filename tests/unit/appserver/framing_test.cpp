@@ -6,14 +6,16 @@
 
 #include <gtest/gtest.h>
 
+#include <fixture.h>
+
 #include <boost/json.hpp>
 
-#include <fstream>
 #include <functional>
-#include <sstream>
 
 namespace orvane {
 namespace {
+
+using test::fixture;
 
 using test::encodeRaw;
 using test::WebSocketServerPeer;
@@ -37,13 +39,6 @@ Outcome feedInChunks(MessageFraming &framing, std::string_view bytes, std::size_
     for (std::size_t at = 0; at < bytes.size(); at += chunk)
         outcome.add(framing.feed(bytes.substr(at, chunk)));
     return outcome;
-}
-
-boost::json::value fixture(const char *name)
-{
-    std::stringstream text;
-    text << std::ifstream(std::string(ORVANE_APPSERVER_FIXTURES "/") + name).rdbuf();
-    return boost::json::parse(text.str());
 }
 
 TEST(LineFraming, SplitsChunksAtLineFeedsAndDropsARunawayLine)

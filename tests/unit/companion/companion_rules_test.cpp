@@ -9,24 +9,22 @@
 
 #include <gtest/gtest.h>
 
+#include <fixture.h>
+
 #include <boost/json.hpp>
 
-#include <fstream>
-#include <sstream>
 
 namespace orvane {
 namespace {
+
+using test::fixture;
 
 namespace json = boost::json;
 using enum ThreadState;
 
 constexpr auto uuid = "3F2504E0-4F89-11D3-9A0C-0305E82C3301";
 
-const json::value rules = [] {
-    std::stringstream text;
-    text << std::ifstream(ORVANE_COMPANION_FIXTURES "/companion-rules.json").rdbuf();
-    return json::parse(text.str());
-}();
+const json::value rules = fixture("companion-rules.json");
 
 TEST(RelayCommands, AcceptOnlyCommandsPassingEveryCheck)
 {

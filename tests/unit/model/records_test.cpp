@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <fixture.h>
+
 #include <boost/json.hpp>
 
-#include <fstream>
-#include <sstream>
 #include <tuple>
 
 #include "model/date_formatting.h"
@@ -12,13 +12,11 @@
 namespace orvane {
 namespace {
 
+using test::fixture;
+
 namespace json = boost::json;
 
-const std::string fullSnapshot = [] {
-    std::stringstream text;
-    text << std::ifstream(ORVANE_MODEL_FIXTURES "/full_snapshot.json").rdbuf();
-    return text.str();
-}();
+const std::string fullSnapshot = json::serialize(fixture("full_snapshot.json"));
 
 TEST(RecordJson, EveryRecordWritesExactlyItsKeys)
 {

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <fixture.h>
+
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
 #include <limits>
-#include <sstream>
 #include <tuple>
 
 #include "model/date_formatting.h"
@@ -17,17 +17,11 @@
 namespace orvane {
 namespace {
 
+using test::fixture;
+
 using namespace CodexNormalizer::ThreadRules;
 using boost::json::parse;
 using Entries = std::vector<TranscriptEntry>;
-
-// A stored App Server answer (codex-cli 0.171.0) or expected record.
-boost::json::value fixture(const std::string &name)
-{
-    std::stringstream text;
-    text << std::ifstream(ORVANE_NORMALIZE_FIXTURES "/" + name).rdbuf();
-    return parse(text.str());
-}
 
 // A table of cases: each case an array whose last element is the expected value.
 boost::json::array table(const std::string &name) { return fixture(name).as_array(); }

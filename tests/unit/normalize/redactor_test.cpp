@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <fixture.h>
+
 #include <boost/json.hpp>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -17,6 +17,8 @@
 namespace orvane {
 namespace {
 
+using test::fixture;
+
 const std::string marker = "\u2026 [TRUNCATED]";
 
 std::string times(std::string_view piece, std::size_t count)
@@ -25,13 +27,6 @@ std::string times(std::string_view piece, std::size_t count)
     while (count-- > 0)
         text += piece;
     return text;
-}
-
-boost::json::value fixture(const char *name)
-{
-    std::stringstream text;
-    text << std::ifstream(std::string(ORVANE_NORMALIZE_FIXTURES "/") + name).rdbuf();
-    return boost::json::parse(text.str());
 }
 
 // A text given as itself, or as parts, each a text or a [piece, times] repetition.

@@ -9,6 +9,7 @@
 #include "relay/reconnect_backoff.h"
 #include "relay/relay_address.h"
 
+#include <fixture.h>
 #include <waits.h>
 #include <gmock/gmock.h>
 
@@ -270,9 +271,7 @@ TEST(PairingCalls, ReadsEveryKindOfAnswer)
     using enum RelayError::Kind;
     const std::map<std::string, std::optional<RelayError::Kind>> kinds = {
         {"pairingRejected", pairingRejected}, {"invalidResponse", invalidResponse}, {"unreadableReply", unreadableReply}};
-    QFile table(ORVANE_RELAY_FIXTURES "/pairing-answers.json");
-    ASSERT_TRUE(table.open(QIODevice::ReadOnly));
-    const json::value rows = json::parse(table.readAll().toStdString());
+    const json::value rows = fixture("pairing-answers.json");
     ScriptedRelay relay;
     const QUrl base = relay.baseUrl().resolved(QUrl("/relay"));
     for (const json::value &row : rows.as_array()) {
