@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fixture.h>
+
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -18,44 +20,45 @@ namespace {
 namespace json = boost::json;
 using namespace std::chrono_literals;
 using Results = std::vector<ThreadCache::Result>;
+using test::fixture;
 
-json::object item(std::string id, std::string type, std::string text, std::string status = "completed")
-{
-    if (type == "userMessage")
-        return {{"type", type}, {"id", id}, {"content", json::array{{{"type", "text"}, {"text", text}}}}};
-    if (type == "commandExecution")
-        return {{"type", type}, {"id", id}, {"command", text}, {"status", status}, {"aggregatedOutput", "ok"}};
-    return {{"type", type}, {"id", id}, {"text", text}};
-}
-
-json::object thread(std::string id, std::int64_t updatedAt, std::string cwd)
-{
-    json::array items{item(id + "-u", "userMessage", "Run the tests, token sk-live-0123456789abcdefghij"),
-                      item(id + "-c", "commandExecution", "/bin/bash -lc 'npm test'"),
-                      item(id + "-a", "agentMessage", "All tests pass.")};
-    return {{"id", id}, {"name", nullptr}, {"preview", "Task " + id}, {"updatedAt", updatedAt}, {"cwd", cwd},
-            {"status", {{"type", "idle"}}},
-            {"turns", json::array{{{"id", id + "-turn"}, {"status", "completed"}, {"startedAt", updatedAt - 60},
-                                   {"completedAt", updatedAt}, {"durationMs", 60000}, {"items", items}}}}};
-}
-
-// An App Server and a git that a story changes step by step, refreshed both ways at each step.
+// The App Server's threads, the settings and git as a JSON document a story changes step by step,
+// refreshed both ways at each step.
 struct Story {
-    std::vector<json::object> threads{thread("t-a", 1796590000, "/w/one"), thread("t-b", 1796591000, "/w/two"),
-                                      thread("t-c", 1796592000, "/w/one")};
-    std::map<std::string, GitView> git{{"/w/one", {.branch = "main"}}, {"/w/two", {.branch = "fix"}}};
+    json::value state = fixture("cache-story.json").at("start");
     std::vector<std::string> gitRuns;
-    ThreadCache::Context context{{.transcript = TranscriptLevel::activity}, {"gpt-5.5", "medium"}};
     ThreadCache::Clock::time_point now = *DateFormatting::parseIso("2026-12-07T10:00:00Z");
     std::optional<std::string> current;
     ThreadCache cache{[this](const std::string &path) {
         gitRuns.push_back(path);
-        return std::optional<GitView>(git.at(path));
+        return git(path);
     }};
 
-    json::object &named(std::string_view id)
+    std::optional<GitView> git(const std::string &path) const { return decode<GitView>(state.at("git").at(path)); }
+    json::object &threads() { return state.at("threads").as_object(); }
+
+    ThreadCache::Context context() const
     {
-        return *std::find_if(threads.begin(), threads.end(), [&](const auto &t) { return t.at("id").as_string() == id; });
+        const auto text = [&](const char *key) { return std::string(state.at(key).as_string()); };
+        return {{.transcript = *transcriptLevelFromRaw(text("transcript"))}, {text("model"), text("effort")},
+                state.at("connection").to_number<std::uint64_t>()};
+    }
+
+    // Sets each JSON pointer of `changes`; a last token "-" appends to the array it follows.
+    void change(const json::object &changes, const std::string &session)
+    {
+        for (const auto &[pointer, given] : changes) {
+            const json::value value = given == "$session" ? json::value(session) : given;
+            const std::string_view path = pointer;
+            const auto parent = path.substr(0, path.rfind('/'));
+            boost::system::error_code absent;
+            if (path.ends_with("/-"))
+                state.at_pointer(parent).as_array().push_back(value);
+            else if (auto *found = state.find_pointer(path, absent))
+                *found = value;
+            else
+                state.at_pointer(parent).as_object()[path.substr(parent.size() + 1)] = value;
+        }
     }
 
     // As the App Server lists a thread: no turns.
@@ -65,15 +68,13 @@ struct Story {
         return full;
     }
 
-    Results fullRefresh() const
+    Results fullRefresh()
     {
         Results results;
-        for (const auto &raw : threads) {
-            const auto path = raw.at("cwd").as_string();
-            auto result = CodexNormalizer::thread(raw, context.settings, context.choice.model, context.choice.effort, now,
-                                                  [&](const std::string &) { return std::optional<GitView>(git.at(std::string(path))); });
-            results.push_back(std::move(*result));
-        }
+        const auto [settings, choice, connection] = context();
+        const auto git = [this](const std::string &path) { return this->git(path); };
+        for (const auto &[id, raw] : threads())
+            results.push_back(*CodexNormalizer::thread(raw, settings, choice.model, choice.effort, now, git));
         return results;
     }
 
@@ -82,13 +83,13 @@ struct Story {
     {
         std::vector<std::string> reads;
         std::vector<ThreadCache::Listed> listed;
-        for (const auto &full : threads) {
-            const auto entry = listEntry(full);
-            ThreadCache::Listed one{std::string(full.at("id").as_string()), ThreadCache::listKey(entry), entry,
-                                    ThreadCache::Source::cached};
+        const auto context = this->context();
+        for (const auto &[id, full] : threads()) {
+            const auto entry = listEntry(full.as_object());
+            ThreadCache::Listed one{std::string(id), ThreadCache::listKey(entry), entry, ThreadCache::Source::cached};
             if (cache.mustRead(entry, current, context)) {
                 reads.push_back(one.id);
-                one.raw = full;
+                one.raw = full.as_object();
                 one.source = ThreadCache::Source::readInFull;
             }
             listed.push_back(std::move(one));
@@ -101,133 +102,40 @@ struct Story {
         current = views.front().id;
         return reads;
     }
-
-    // One step: what was read and whether git ran; the records must equal a full refresh's.
-    std::vector<std::string> step(const std::string &what)
-    {
-        gitRuns.clear();
-        Results results;
-        auto reads = refresh(results);
-        EXPECT_EQ(results, fullRefresh()) << what;
-        return reads;
-    }
 };
 
-using Ids = std::vector<std::string>;
-
+// Each step: what was read in full, where git ran and which thread is current; the records equal
+// a full refresh's but where git's last answers still stand.
 TEST(ThreadCache, ReadsOnlyWhatChangedAndBuildsWhatAFullRefreshBuilds)
 {
     Story story;
-    EXPECT_EQ(story.step("first refresh"), (Ids{"t-a", "t-b", "t-c"}));
-    EXPECT_EQ(story.gitRuns, (Ids{"/w/one", "/w/two"})) << "one summary per workspace";
-    EXPECT_EQ(story.current, "t-c");
-
-    story.now += 4s;
-    EXPECT_EQ(story.step("nothing changed"), Ids{"t-c"}) << "only the current thread";
-    EXPECT_TRUE(story.gitRuns.empty());
-
-    // Another client starts a turn in t-a; its status and time change.
-    auto &a = story.named("t-a");
-    a["updatedAt"] = 1796593000;
-    a["status"] = {{"type", "active"}, {"activeFlags", json::array()}};
-    a["turns"].as_array().push_back(json::object{{"id", "t-a-turn2"}, {"status", "inProgress"}, {"startedAt", 1796593000},
-                                                 {"items", json::array{item("t-a-u2", "userMessage", "Build it")}}});
-    story.now += 4s;
-    EXPECT_EQ(story.step("turn started"), (Ids{"t-a", "t-c"}));
-    EXPECT_EQ(story.gitRuns, Ids{"/w/one"});
-    EXPECT_EQ(story.current, "t-a");
-
-    // Items arrive without the list entry changing: the running thread is read all the same.
-    auto &running = a["turns"].as_array().back().as_object()["items"].as_array();
-    running.push_back(item("t-a-c2", "commandExecution", "cargo build", "inProgress"));
-    story.now += 4s;
-    EXPECT_EQ(story.step("items arriving"), Ids{"t-a"});
-    running.back().as_object()["status"] = "completed";
-    running.push_back(item("t-a-a2", "agentMessage", "Built."));
-    story.now += 4s;
-    EXPECT_EQ(story.step("more items"), Ids{"t-a"});
-
-    // A turn another App Server runs, as a dedicated child reads it: cut off without an end,
-    // items growing, the list entry unchanged but for the session file behind it.
     QTemporaryDir home;
     QFile session(home.filePath("rollout.jsonl"));
     ASSERT_TRUE(session.open(QIODevice::WriteOnly));
-    auto &c = story.named("t-c");
-    c["path"] = home.filePath("rollout.jsonl").toStdString();
-    story.now += 4s;
-    EXPECT_EQ(story.step("session file named"), (Ids{"t-a", "t-c"}));
-    auto &other = c["turns"].as_array().emplace_back(json::object{{"id", "t-c-turn2"}, {"status", "interrupted"}, {"startedAt", 1796592100},
-                                                                  {"items", json::array{item("t-c-u2", "userMessage", "Go on")}}}).as_object();
-    session.write("{}\n");
-    session.flush();
-    story.now += 4s;
-    EXPECT_EQ(story.step("turn in another process"), (Ids{"t-a", "t-c"}));
-    story.now += 4s;
-    EXPECT_EQ(story.step("no item since"), Ids{"t-a"});
-    other["items"].as_array().push_back(item("t-c-a2", "agentMessage", "Going on."));
-    session.write("{}\n");
-    session.flush();
-    story.now += 4s;
-    EXPECT_EQ(story.step("an item written"), (Ids{"t-a", "t-c"}));
-
-    // A thread the App Server failed under a running turn is not active and not read again, but
-    // its running time goes on.
-    auto &b = story.named("t-b");
-    b["updatedAt"] = 1796593100;
-    b["status"] = {{"type", "systemError"}};
-    b["turns"].as_array().push_back(json::object{{"id", "t-b-turn2"}, {"status", "inProgress"}, {"startedAt", 1796593100}});
-    story.now += 4s;
-    EXPECT_EQ(story.step("failed while running"), (Ids{"t-a", "t-b"}));
-    story.now += 7s;
-    EXPECT_EQ(story.step("the clock moved"), Ids{"t-a"});
-
-    // The turn finishes: read once more as it was active, then left alone.
-    auto &turn = a["turns"].as_array().back().as_object();
-    turn["status"] = "completed";
-    turn["completedAt"] = 1796593050;
-    turn["durationMs"] = 50000;
-    a["updatedAt"] = 1796593050;
-    a["status"] = {{"type", "idle"}};
-    story.now += 4s;
-    EXPECT_EQ(story.step("turn finished"), Ids{"t-a"});
-    story.now += 4s;
-    EXPECT_EQ(story.step("idle again"), Ids{"t-b"}) << "the newest thread is current now";
-
-    story.named("t-c")["name"] = "Release notes";
-    story.now += 4s;
-    EXPECT_EQ(story.step("renamed"), (Ids{"t-b", "t-c"}));
-    story.named("t-c")["updatedAt"] = 1796594000;
-    story.now += 4s;
-    EXPECT_EQ(story.step("updated"), (Ids{"t-b", "t-c"}));
-    EXPECT_EQ(story.current, "t-c");
-    story.now += 4s;
-    EXPECT_EQ(story.step("nothing changed again"), Ids{}) << "the current thread's session file is unchanged";
-
-    story.context.settings.transcript = TranscriptLevel::messages;
-    story.now += 4s;
-    EXPECT_EQ(story.step("setting changed"), (Ids{"t-a", "t-b", "t-c"}));
-    story.context.choice.effort = "high";
-    story.now += 4s;
-    EXPECT_EQ(story.step("effort changed"), (Ids{"t-a", "t-b", "t-c"}));
-
-    story.context.connection = 2;
-    story.now += 4s;
-    EXPECT_EQ(story.step("another App Server"), (Ids{"t-a", "t-b", "t-c"})) << "it may see the threads otherwise";
-
-    // git changes under idle workspaces: the last answers stand until they are 30 seconds old.
-    story.git["/w/two"] = {.branch = "fix", .dirty = true, .changedFiles = 2, .additions = 7};
-    story.now += 4s;
-    story.gitRuns.clear();
-    Results stale;
-    story.refresh(stale);
-    EXPECT_TRUE(story.gitRuns.empty());
-    EXPECT_NE(stale, story.fullRefresh());
-    story.now += 26s;
-    story.step("git changed");
-    EXPECT_EQ(story.gitRuns, (Ids{"/w/one", "/w/two"}));
-
-    EXPECT_EQ(story.cache.update({}, story.context, story.now), Results{}) << "a thread no longer listed is forgotten";
-    EXPECT_EQ(story.step("after forgetting"), (Ids{"t-a", "t-b", "t-c"}));
+    const auto steps = fixture("cache-story.json").at("steps");
+    for (const auto &value : steps.as_array()) {
+        const auto &step = value.as_object();
+        SCOPED_TRACE(step.at("why").as_string().c_str());
+        story.now += std::chrono::seconds(step.contains("later") ? step.at("later").to_number<int>() : 4);
+        if (const auto *changes = step.if_contains("set"))
+            story.change(changes->as_object(), session.fileName().toStdString());
+        if (step.contains("write")) {
+            ASSERT_TRUE(session.write("{}\n") == 3 && session.flush());
+        }
+        if (step.contains("forget")) {
+            EXPECT_EQ(story.cache.update({}, story.context(), story.now), Results{});
+        }
+        story.gitRuns.clear();
+        Results results;
+        const json::value reads = json::value_from(story.refresh(results));
+        EXPECT_EQ(results == story.fullRefresh(), !step.contains("stale"));
+        for (const auto &[key, actual] : {std::pair("reads", reads), {"git", json::value_from(story.gitRuns)},
+                                          {"current", json::value_from(story.current)}}) {
+            if (const auto *expected = step.if_contains(key)) {
+                EXPECT_EQ(actual, *expected) << key;
+            }
+        }
+    }
 }
 
 // The account, rate limits and configuration are asked again while Codex works, on a new
@@ -252,17 +160,17 @@ TEST(AccountReads, AskedAgainWhenThreadsMovedOnANewConnectionOrAfterAMinute)
 TEST(ThreadCache, ThreadsTheNormalizerRefusesOrThatCouldNotBeReadAreNotKept)
 {
     Story story;
-    story.threads.insert(story.threads.begin() + 1, json::object{{"id", "no-time"}});
+    story.threads()["no-time"] = json::object{{"id", "no-time"}};
     std::vector<ThreadCache::Listed> listed;
-    for (const auto &full : story.threads)
-        listed.push_back({std::string(full.at("id").as_string()), ThreadCache::listKey(full), Story::listEntry(full),
+    for (const auto &[id, full] : story.threads())
+        listed.push_back({std::string(id), ThreadCache::listKey(full.as_object()), Story::listEntry(full.as_object()),
                           ThreadCache::Source::listEntry});
-    const auto results = story.cache.update(std::move(listed), story.context, story.now);
+    const auto results = story.cache.update(std::move(listed), story.context(), story.now);
     ASSERT_EQ(results.size(), 3u);
     EXPECT_EQ(results[0].view.id + results[1].view.id + results[2].view.id, "t-at-bt-c");
     EXPECT_EQ(results[1].view.status, ThreadState::unknown) << "a list entry knows no turn";
-    for (const auto &full : story.threads)
-        EXPECT_TRUE(story.cache.mustRead(full, std::nullopt, story.context)) << full.at("id");
+    for (const auto &[id, full] : story.threads())
+        EXPECT_TRUE(story.cache.mustRead(full.as_object(), std::nullopt, story.context())) << id;
 }
 
 } // namespace
