@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <fixture.h>
+
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -13,6 +15,10 @@
 // Runs in an isolated HOME with GIT_CONFIG_NOSYSTEM set, so no user or system git settings leak in.
 namespace orvane {
 namespace {
+
+using test::fixture;
+
+const boost::json::value cases = fixture("git-cases.json");
 
 // Far beyond what git needs even on a loaded machine: only the hung-git case relies on a bound.
 constexpr std::chrono::minutes ample{5};
@@ -34,46 +40,27 @@ struct Repo {
         "c() { printf '1\\n2\\n3\\n' >a.txt; mkdir -p src; echo b >src/b.txt; git add -A; git commit -qm first; }\n";
 };
 
+// Each summary is asked from a worker thread, as the companion asks.
 TEST(GitInspector, SummarizesBranchCommitAndCountsInsideAWorkTreeOnly)
 {
-    const struct {
-        const char *name, *script, *where;
-        std::optional<std::string> branch;
-        std::int64_t changedFiles, additions, deletions; // changedFiles -1: no summary
-    } rows[] = {
-        {"clean", "c", "", "main", 0, 0, 0},
-        {"clean, from a subfolder", "c", "/src", "main", 0, 0, 0},
-        {"unstaged edit", R"(c; printf '1\nTWO\n3\n4\n' >a.txt)", "", "main", 1, 2, 1},
-        {"staged and unstaged", R"(c; printf 'x\ny\nz\n' >n.txt; git add n.txt; : >src/b.txt)", "", "main", 2, 3, 1},
-        {"untracked only", "c; echo u >untracked.txt", "", "main", 0, 0, 0},
-        {"detached HEAD", "c; echo x >a.txt; git commit -qam second; git checkout -q --detach HEAD~1", "", {}, 0, 0, 0},
-        {"no commits", R"(printf '1\n2\n' >a.txt; echo 1 >b.txt; git add a.txt b.txt)", "", "main", 2, 0, 0},
-        {"outside any repository", "rm -rf .git", "", {}, -1, 0, 0},
-        {"path that does not exist", "c", "/missing", {}, -1, 0, 0},
-        {"a file", "c", "/a.txt", {}, -1, 0, 0},
-        {"the git directory", "c", "/.git", {}, -1, 0, 0},
-    };
-    for (const auto &row : rows) {
+    for (const auto &value : cases.at("summaries").as_array()) {
+        const auto &row = value.as_array();
         Repo repo;
-        repo.sh(row.script);
+        repo.sh(row.at(1).as_string().c_str());
         const std::string head = repo.sh("git rev-parse -q --verify HEAD 2>/dev/null || true");
+        const auto &branch = row.at(3);
+        const auto changed = row.at(4).as_int64();
         std::optional<GitView> expected;
-        if (row.changedFiles >= 0)
-            expected = GitView{row.branch, row.changedFiles != 0, row.changedFiles, row.additions, row.deletions,
+        if (changed >= 0)
+            expected = GitView{branch.is_null() ? std::nullopt : std::optional<std::string>(branch.as_string()),
+                               changed != 0, changed, row.at(5).as_int64(), row.at(6).as_int64(),
                                head.empty() ? std::nullopt : std::optional(head.substr(0, 12))};
-        EXPECT_EQ(GitInspector::summary(repo.path + row.where, ample), expected) << row.name;
+        const std::string path = repo.path + std::string(row.at(2).as_string());
+        EXPECT_EQ(std::async(std::launch::async, [&] { return GitInspector::summary(path, ample); }).get(), expected)
+            << row.at(0);
     }
     // git -C "" would look at the current directory.
     EXPECT_EQ(GitInspector::summary("", ample), std::nullopt);
-}
-
-TEST(GitInspector, ReadsOutputLargerThanAPipeFromAWorkerThread)
-{
-    Repo repo;
-    repo.sh(R"(d=$(printf '%0200d' 0); mkdir $d; for i in $(seq 400); do echo old >$d/$i; done; git add -A
-               git commit -qm many; for i in $(seq 400); do printf 'new\nlines\n' >$d/$i; done)");
-    const auto view = std::async(std::launch::async, [&] { return GitInspector::summary(repo.path, ample); }).get();
-    EXPECT_EQ(std::tuple(view.value().changedFiles, view->additions, view->deletions), std::tuple(400, 800, 400));
 }
 
 TEST(GitInspector, HungGitIsKilledWhenTheSummarysBoundRunsOut)
@@ -130,14 +117,11 @@ TEST(GitCadence, AsksGitAgainOnlyWhenTheWatchSawAChange)
 
 TEST(GitInspector, ParseNumstatSumsLinesAndCountsFiles)
 {
-    const std::pair<std::string, GitInspector::NumstatTotals> rows[] = {
-        {"10\t2\tsrc/main.cpp\n-\t-\timage.png\n4\t0\tREADME.md\n", {3, 14, 2}}, {"10\t2\ta\nno tabs\n", {1, 10, 2}},
-        {"", {0, 0, 0}}, {"\n\n1\t1\ta\n\n", {1, 1, 1}}, {"3\t1\tname\twith\ttabs\n", {1, 3, 1}},
-        {"\t5\t\t6\n", {1, 5, 6}}, {"7\t\n", {0, 0, 0}}, {"x\t3\tf\n1.5\t2a\tg\n", {2, 0, 3}}, {"4\t2\r\n", {1, 4, 0}},
-        {"9223372036854775807\t1\ta\n9223372036854775807\t1\tb\n99999999999999999999\t1\tc\n", {3, INT64_MAX, 3}},
-    };
-    for (const auto &[text, totals] : rows)
-        EXPECT_EQ(GitInspector::parseNumstat(text), totals) << testing::PrintToString(text);
+    for (const auto &row : cases.at("numstat").as_array()) {
+        const auto total = [&](std::size_t i) { return row.at(1).at(i).as_int64(); };
+        const GitInspector::NumstatTotals expected{total(0), total(1), total(2)};
+        EXPECT_EQ(GitInspector::parseNumstat(row.at(0).as_string()), expected) << row;
+    }
 }
 
 } // namespace
