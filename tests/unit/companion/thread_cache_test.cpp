@@ -68,13 +68,23 @@ struct Story {
         return full;
     }
 
+    // A thread whose full read fails: shown from its list entry.
+    bool unreadable(std::string_view id) const
+    {
+        return std::ranges::count(state.at("unreadable").as_array(), json::value(id)) > 0;
+    }
+
+    // Leaves out what the normalizer refuses.
     Results fullRefresh()
     {
         Results results;
         const auto [settings, choice, connection] = context();
         const auto git = [this](const std::string &path) { return this->git(path); };
-        for (const auto &[id, raw] : threads())
-            results.push_back(*CodexNormalizer::thread(raw, settings, choice.model, choice.effort, now, git));
+        for (const auto &[id, raw] : threads()) {
+            const auto read = unreadable(id) ? listEntry(raw.as_object()) : raw.as_object();
+            if (auto result = CodexNormalizer::thread(read, settings, choice.model, choice.effort, now, git))
+                results.push_back(std::move(*result));
+        }
         return results;
     }
 
@@ -89,8 +99,9 @@ struct Story {
             ThreadCache::Listed one{std::string(id), ThreadCache::listKey(entry), entry, ThreadCache::Source::cached};
             if (cache.mustRead(entry, current, context)) {
                 reads.push_back(one.id);
-                one.raw = full.as_object();
-                one.source = ThreadCache::Source::readInFull;
+                one.source = unreadable(id) ? ThreadCache::Source::listEntry : ThreadCache::Source::readInFull;
+                if (!unreadable(id))
+                    one.raw = full.as_object();
             }
             listed.push_back(std::move(one));
         }
@@ -147,30 +158,12 @@ TEST(AccountReads, AskedAgainWhenThreadsMovedOnANewConnectionOrAfterAMinute)
     EXPECT_TRUE(reads.due(1, false, start)) << "never asked";
     reads.keep({json::object{{"account", "a"}}, {}, {}}, 1, start);
     EXPECT_EQ(reads.last().account, (json::object{{"account", "a"}}));
-    const struct {
-        std::uint64_t connection;
-        bool moved;
-        std::chrono::seconds later;
-        bool due;
-    } rows[] = {{1, false, 4s, false}, {1, false, 59s, false}, {1, false, 60s, true}, {1, true, 4s, true}, {2, false, 4s, true}};
-    for (const auto &row : rows)
-        EXPECT_EQ(reads.due(row.connection, row.moved, start + row.later), row.due) << row.later.count();
-}
-
-TEST(ThreadCache, ThreadsTheNormalizerRefusesOrThatCouldNotBeReadAreNotKept)
-{
-    Story story;
-    story.threads()["no-time"] = json::object{{"id", "no-time"}};
-    std::vector<ThreadCache::Listed> listed;
-    for (const auto &[id, full] : story.threads())
-        listed.push_back({std::string(id), ThreadCache::listKey(full.as_object()), Story::listEntry(full.as_object()),
-                          ThreadCache::Source::listEntry});
-    const auto results = story.cache.update(std::move(listed), story.context(), story.now);
-    ASSERT_EQ(results.size(), 3u);
-    EXPECT_EQ(results[0].view.id + results[1].view.id + results[2].view.id, "t-at-bt-c");
-    EXPECT_EQ(results[1].view.status, ThreadState::unknown) << "a list entry knows no turn";
-    for (const auto &[id, full] : story.threads())
-        EXPECT_TRUE(story.cache.mustRead(full.as_object(), std::nullopt, story.context())) << id;
+    // The connection, whether threads moved, how long after the last answers, and whether due.
+    const std::tuple<std::uint64_t, bool, std::chrono::seconds, bool> rows[] = {
+        {1, false, 4s, false}, {1, false, 59s, false}, {1, false, 60s, true}, {1, true, 4s, true}, {2, false, 4s, true},
+    };
+    for (const auto &[connection, moved, later, due] : rows)
+        EXPECT_EQ(reads.due(connection, moved, start + later), due) << later.count();
 }
 
 } // namespace
