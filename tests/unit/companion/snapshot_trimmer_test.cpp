@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fixture.h>
+
 #include <boost/json/serialize.hpp>
 
 #include <set>
@@ -47,14 +49,10 @@ std::set<std::string> elements(const GlassesSnapshot &snapshot)
 // nothing else changes. The order they go in is the table's.
 TEST(SnapshotTrimmer, TrimsInOrderAndNoFurtherThanNeeded)
 {
-    const std::pair<std::optional<std::string>, std::string> rows[] = {
-        {"t0", "t3-0 t3-1 t3-2 t3-3 t3-4 t2-0 t2-1 t2-2 t2-3 t2-4 t1-0 t1-1 t1-2 t1-3 t1-4 t0-0 t0-1 t0-2 t0-3 t0-4 t3 t2 t1 "},
-        {"t2", "t3-0 t3-1 t3-2 t3-3 t3-4 t1-0 t1-1 t1-2 t1-3 t1-4 t0-0 t0-1 t0-2 t0-3 t0-4 t2-0 t2-1 t2-2 t2-3 t2-4 t3 t1 t0 "},
-        {"t3", "t2-0 t2-1 t2-2 t2-3 t2-4 t1-0 t1-1 t1-2 t1-3 t1-4 t0-0 t0-1 t0-2 t0-3 t0-4 t3-0 t3-1 t3-2 t3-3 t3-4 t2 t1 t0 "},
-        {{}, "t3-0 t3-1 t3-2 t3-3 t3-4 t2-0 t2-1 t2-2 t2-3 t2-4 t1-0 t1-1 t1-2 t1-3 t1-4 t0-0 t0-1 t0-2 t0-3 t0-4 t3 t2 t1 t0 "},
-    };
-    for (const auto &[current, order] : rows) {
-        SCOPED_TRACE(current.value_or("none"));
+    const auto orders = test::fixture("companion-rules.json").at("trimOrders");
+    for (const auto &row : orders.as_array()) {
+        SCOPED_TRACE(row.at(0));
+        const auto current = boost::json::value_to<std::optional<std::string>>(row.at(0));
         auto original = makeSnapshot();
         original.activeThreadId = current;
         const std::size_t least = current ? 1 : 0; // the current thread always stays
@@ -69,7 +67,7 @@ TEST(SnapshotTrimmer, TrimsInOrderAndNoFurtherThanNeeded)
             std::ranges::set_difference(elements(previous), elements(trimmed), std::back_inserter(gone));
             ASSERT_EQ(gone.size(), previousFits ? 0u : 1u) << ceiling;
             for (const auto &id : gone) {
-                removed += id + " ";
+                removed += (removed.empty() ? "" : " ") + id;
                 std::erase_if(previous.threads, [&](const ThreadView &thread) { return thread.id == id; });
                 for (auto &thread : previous.threads)
                     std::erase_if(*thread.transcript, [&](const TranscriptEntry &entry) { return entry.id == id; });
@@ -77,7 +75,7 @@ TEST(SnapshotTrimmer, TrimsInOrderAndNoFurtherThanNeeded)
             ASSERT_EQ(trimmed, previous) << "more changed than " << removed;
             ceiling = size < ceiling ? size : ceiling - 1;
         }
-        EXPECT_EQ(removed, order);
+        EXPECT_EQ(removed, row.at(1).as_string());
     }
 }
 
