@@ -11,20 +11,7 @@
 namespace orvane {
 namespace {
 
-// Four threads "t0".."t3" of five entries "t0-0".."t0-4" of varying length (escapes and non-ASCII included).
-GlassesSnapshot makeSnapshot()
-{
-    GlassesSnapshot snapshot{.generatedAt = "2026-05-01T09:30:00.000Z", .sequence = 42, .companion = {.connected = true, .version = "0.1.0"},
-                             .usage = UsageView{.available = true, .authenticationMode = "chatgpt", .completedToday = 1}};
-    for (int t = 0; t < 4; ++t) {
-        ThreadView &thread = snapshot.threads.emplace_back(ThreadView{.id = "t" + std::to_string(t),
-                                                                      .summary = std::string(100, 's'), .transcript = std::vector<TranscriptEntry>{}});
-        for (int e = 0; e < 5; ++e)
-            thread.transcript->push_back({thread.id + "-" + std::to_string(e), "assistant",
-                                          std::string(20 + (e + t) % 7, 'x') + "\u00e9\"\n", "2026-05-01T09:30:00Z", e % 3});
-    }
-    return snapshot;
-}
+const auto cases = test::fixture("snapshot-trimming.json");
 
 std::size_t sentSize(const GlassesSnapshot &snapshot)
 {
@@ -49,11 +36,10 @@ std::set<std::string> elements(const GlassesSnapshot &snapshot)
 // nothing else changes. The order they go in is the table's.
 TEST(SnapshotTrimmer, TrimsInOrderAndNoFurtherThanNeeded)
 {
-    const auto orders = test::fixture("companion-rules.json").at("trimOrders");
-    for (const auto &row : orders.as_array()) {
+    for (const auto &row : cases.at("orders").as_array()) {
         SCOPED_TRACE(row.at(0));
         const auto current = boost::json::value_to<std::optional<std::string>>(row.at(0));
-        auto original = makeSnapshot();
+        auto original = decode<GlassesSnapshot>(cases.at("snapshot")).value();
         original.activeThreadId = current;
         const std::size_t least = current ? 1 : 0; // the current thread always stays
         GlassesSnapshot previous = original;
