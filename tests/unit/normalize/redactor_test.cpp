@@ -83,10 +83,9 @@ TEST(Pattern, SubjectsBeyondTheJitStackStillMatchThroughTheInterpreter)
 bool leftSomeOf(std::string_view secret, std::string_view text)
 {
     const std::size_t run = std::min<std::size_t>(8, secret.size());
-    for (std::size_t at = 0; at + run <= secret.size(); ++at) {
+    for (std::size_t at = 0; at + run <= secret.size(); ++at)
         if (text.find(secret.substr(at, run)) != std::string_view::npos)
             return true;
-    }
     return false;
 }
 
