@@ -4,7 +4,6 @@
 #include "companion/pairing_input.h"
 #include "companion/relay_command.h"
 #include "companion/thread_batch.h"
-#include "companion/thread_ordering.h"
 
 #include <gtest/gtest.h>
 
@@ -52,11 +51,10 @@ TEST(CommandReplayGuard, DropsAnIdentifierSeenBeforeUntilItExpires)
 {
     using namespace std::chrono_literals;
     const auto now = *DateFormatting::parseIso("2026-05-01T09:30:00Z");
-    const std::string lower = "3f2504e0-4f89-11d3-9a0c-0305e82c3301";
     CommandReplayGuard guard;
     EXPECT_TRUE(guard.admit(uuid, now + 60s, now));
     EXPECT_FALSE(guard.admit(uuid, now + 60s, now + 1s));
-    EXPECT_FALSE(guard.admit(lower, now + 120s, now + 2s)); // the same UUID
+    EXPECT_FALSE(guard.admit("3f2504e0-4f89-11d3-9a0c-0305e82c3301", now + 120s, now + 2s)); // the same UUID
     EXPECT_TRUE(guard.admit(uuid, now + 200s, now + 60s)); // forgotten once expired
     // Full: new commands are refused rather than old ones forgotten early.
     for (std::size_t i = 1; i < CommandReplayGuard::capacity; ++i)
@@ -74,7 +72,6 @@ TEST(PairingInput, KeepsExactlySixNumericCharactersAsTyped)
 
 TEST(DebugReport, SaysEachFactOnItsLineAndShortensTheChannel)
 {
-    EXPECT_NE(debugReport({}).find("\nCompanion: disconnected\nRelay: disconnected\nCodex: unavailable\n"), std::string::npos);
     const DebugFacts facts{true, true, "codex-cli 0.171.0", "2", "proxy", "chatgpt", "3f2504e0-4f89-11d3-9a0c-0305e82c3301",
                            3, 1234, DateFormatting::parseIso("2026-05-01T09:30:00.789Z"), "The relay is disconnected.", 6};
     EXPECT_EQ(debugReport(facts), "Orvane Companion 0.1.0\nCompanion: connected\nRelay: connected\n"
@@ -97,19 +94,6 @@ TEST(NotificationPolicy, NotifiesStatesNewlyReached)
     EXPECT_EQ(NotificationPolicy::newlyReached(previous, after, true), expected);
     EXPECT_TRUE(NotificationPolicy::newlyReached(previous, after, false).empty());
     EXPECT_EQ(NotificationPolicy::newlyReached({}, after, true).size(), 4u);
-}
-
-TEST(ThreadOrdering, ActiveFirstThenNewestWithTiesInListOrder)
-{
-    std::vector<ThreadView> threads;
-    for (auto [id, state, time] : {std::tuple{"tie-a", failed, "09"}, {"unknown", unknown, "11"}, {"approval", waitingForApproval, "08"},
-                                   {"tie-b", stopped, "09"}, {"queued", queued, "09"}, {"tie-c", finished, "09"}})
-        threads.push_back({.id = id, .status = state, .updatedAt = std::string("2026-05-01T") + time + ":00:00.000Z"});
-    ThreadOrdering::sortForDisplay(threads);
-    std::string order;
-    for (const auto &thread : threads)
-        order += thread.id + " ";
-    EXPECT_EQ(order, "queued approval unknown tie-a tie-b tie-c ");
 }
 
 TEST(ThreadBatch, ReadsTheModelChoice)

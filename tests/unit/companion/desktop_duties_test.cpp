@@ -41,12 +41,11 @@ TEST(DesktopNotifier, ShowsNewlyReachedStatesReplacingByIdentifierAndNothingWith
     }
     const auto &sent = server.calls();
     ASSERT_EQ(sent.size(), 3u);
-    EXPECT_EQ(sent[0].summary, "Needs approval");
-    EXPECT_EQ(sent[0].body, QString(160, u'x'));
-    EXPECT_EQ(sent[0].replacesId, 0u);
-    EXPECT_EQ(sent[0].hints.value("sound-name").toString(), "message-new-instant");
-    EXPECT_EQ(sent[1].summary + sent[1].body, "FinishedDone");
-    EXPECT_EQ(sent[1].replacesId, 0u) << "a new identifier, and none kept from the refused call";
+    const auto sound = sent[0].hints.value("sound-name").toString();
+    EXPECT_EQ(std::tuple(sent[0].summary, sent[0].body, sent[0].replacesId, sound),
+              std::tuple("Needs approval", QString(160, u'x'), 0u, "message-new-instant"));
+    EXPECT_EQ(std::tuple(sent[1].summary, sent[1].body, sent[1].replacesId), std::tuple("Finished", "Done", 0u))
+        << "a new identifier, and none kept from the refused call";
     EXPECT_EQ(sent[2].replacesId, sent[0].answeredId) << "the same identifier replaces";
 
     // Gone before the server answers: the reply finds no one.

@@ -106,9 +106,8 @@ struct Story {
             listed.push_back(std::move(one));
         }
         results = cache.update(std::move(listed), context, now);
-        std::vector<ThreadView> views;
-        for (const auto &result : results)
-            views.push_back(result.view);
+        std::vector<ThreadView> views(results.size());
+        std::ranges::transform(results, views.begin(), &ThreadCache::Result::view);
         ThreadOrdering::sortForDisplay(views);
         current = views.front().id;
         return reads;

@@ -7,7 +7,6 @@
 #include <limits>
 #include <tuple>
 
-#include "model/date_formatting.h"
 #include "normalize/codex_normalizer.h"
 #include "normalize/thread_rules.h"
 #include "normalize/unicode_text.h"
@@ -21,7 +20,6 @@ using test::fixture;
 
 using namespace CodexNormalizer::ThreadRules;
 using boost::json::parse;
-using Entries = std::vector<TranscriptEntry>;
 
 // A table of cases: each case an array whose last element is the expected value.
 boost::json::array table(const std::string &name) { return fixture(name).as_array(); }
@@ -53,27 +51,17 @@ boost::json::value projected(const boost::json::value &actual, const boost::json
     return kept;
 }
 
-std::chrono::sys_seconds at(std::int64_t seconds) { return std::chrono::sys_seconds(std::chrono::seconds(seconds)); }
-
-const auto now = at(1796597860); // 2026-12-06T22:57:40Z, 00:57:40 on 7 December in UTC+2
+// 2026-12-06T22:57:40Z, 00:57:40 on 7 December in UTC+2
+const std::chrono::sys_seconds now{std::chrono::seconds(1796597860)};
 const GitView fixedGit{"main", true, 2, 5, 1, "8f8e7562703b"};
 std::vector<std::string> gitCalls; // the paths the last normalize() asked git about
 
 std::optional<CodexNormalizer::NormalizedThreadResult> normalize(const boost::json::value &raw,
-                                                                 TranscriptLevel level = TranscriptLevel::messages,
-                                                                 SharingSettings settings = {})
+                                                                 const SharingSettings &settings = {})
 {
     gitCalls.clear();
-    settings.transcript = level;
     const auto git = [](const std::string &path) { return gitCalls.push_back(path), std::optional(fixedGit); };
     return CodexNormalizer::thread(raw, settings, "gpt-5.5", "medium", now, git);
-}
-
-boost::json::value sample(const char *name) { return sampleResult(name).at("thread"); }
-
-boost::json::object withItems(boost::json::array items, std::string_view status = "completed")
-{
-    return {{"id", "t-1"}, {"updatedAt", 1796597842}, {"turns", {{{"status", status}, {"items", std::move(items)}}}}};
 }
 
 TEST(ThreadRules, StatesChecksAndDurationsFromTheirTables)
@@ -98,11 +86,13 @@ TEST(ThreadNormalizer, RealSamplesAndTheCasesTable)
     const auto cases = table("thread-cases.json");
     for (const auto &value : cases) {
         const auto &row = value.as_object();
-        const auto *level = row.if_contains("level");
-        const auto *settings = row.if_contains("settings");
-        const auto result = normalize(row.contains("sample") ? sample(row.at("sample").as_string().c_str()) : row.at("raw"),
-                                      level ? *transcriptLevelFromRaw(level->as_string()) : TranscriptLevel::messages,
-                                      settings ? decode<SharingSettings>(*settings).value() : SharingSettings{});
+        auto settings = row.contains("settings") ? decode<SharingSettings>(row.at("settings")).value()
+                                                 : SharingSettings{};
+        if (const auto *level = row.if_contains("level"))
+            settings.transcript = *transcriptLevelFromRaw(level->as_string());
+        const auto *sample = row.if_contains("sample");
+        const auto raw = sample ? sampleResult(std::string(sample->as_string())).at("thread") : row.at("raw");
+        const auto result = normalize(raw, settings);
         boost::json::value outcome;
         std::string shown; // what leaves for the glasses
         if (result) {
@@ -127,8 +117,10 @@ TEST(ThreadNormalizer, KeepsTheLast100EntriesAndRedactsAndCutsTheFinalAnswerOnce
     boost::json::array answers;
     for (int i = 0; i < 150; ++i)
         answers.push_back({{"type", "agentMessage"}, {"id", "m" + std::to_string(i)}, {"text", (i == 149 ? secret + " " : "") + text}});
-    const ThreadView view = normalize(withItems(answers)).value().view;
-    const auto entries = view.transcript.value_or(Entries{});
+    boost::json::value raw{{"id", "t-1"}, {"updatedAt", 1796597842},
+                           {"turns", {{{"status", "completed"}, {"items", answers}}}}};
+    const ThreadView view = normalize(raw).value().view;
+    const auto entries = view.transcript.value();
     ASSERT_EQ(entries.size(), 100u);
     EXPECT_EQ(std::tie(entries.front().id, entries.back().id), std::tuple("m50", "m149"));
     EXPECT_EQ(entries.front().text.size(), text.size());
@@ -136,13 +128,11 @@ TEST(ThreadNormalizer, KeepsTheLast100EntriesAndRedactsAndCutsTheFinalAnswerOnce
     EXPECT_TRUE(view.summary.value_or("").starts_with("[REDACTED] xxx"));
     EXPECT_TRUE(view.summary.value_or("").ends_with("\u2026 [TRUNCATED]"));
     EXPECT_EQ(encode(view).find(token), std::string::npos);
-    EXPECT_FALSE(normalize(withItems(answers, "inProgress")).value().view.summary);
+    raw.at_pointer("/turns/0/status") = "inProgress";
+    EXPECT_FALSE(normalize(raw).value().view.summary);
 }
 
-using std::chrono::system_clock;
-
-const auto utcDay = [](system_clock::time_point moment) { return std::chrono::floor<std::chrono::days>(moment); };
-const auto dayInUtcPlus2 = [](system_clock::time_point moment) { return utcDay(moment + std::chrono::hours(2)); };
+const auto utcDay = [](auto moment) { return std::chrono::floor<std::chrono::days>(moment); };
 
 // Each case: the account and rate-limit answers (a stored answer's name, or the result itself),
 // whether usage is shared, and the view. A logged-out App Server answers the rate-limit read with
@@ -170,18 +160,14 @@ TEST(UsageNormalizer, TodayCountsThreadsUpdatedOnTheLocalDay)
         const auto view = CodexNormalizer::usage(nullptr, parse(R"({"rateLimits":{}})"), threads, true, now, day);
         return std::tuple(view.completedToday, view.failedToday, view.activitySecondsToday);
     };
-    EXPECT_EQ(totals(dayInUtcPlus2), std::tuple(1, 1, 105));
-    EXPECT_EQ(totals(utcDay), std::tuple(1, 2, 145));
-
     // POSIX offsets are west-positive: this zone is UTC+2 and needs no time zone database.
     setenv("TZ", "ORV-2", 1);
     tzset();
-    const auto lateEvening = at(1796594399); // 2026-12-06T21:59:59Z
-    const auto days = std::pair(CodexNormalizer::systemLocalDay(lateEvening), CodexNormalizer::systemLocalDay(now));
+    const auto inUtcPlus2 = totals(CodexNormalizer::systemLocalDay);
     unsetenv("TZ");
     tzset();
-    EXPECT_EQ(days, std::pair(dayInUtcPlus2(lateEvening), dayInUtcPlus2(now)));
-    EXPECT_NE(days.first, days.second);
+    EXPECT_EQ(inUtcPlus2, std::tuple(1, 1, 105));
+    EXPECT_EQ(totals(utcDay), std::tuple(1, 2, 145));
 }
 
 } // namespace

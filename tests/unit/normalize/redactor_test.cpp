@@ -98,7 +98,6 @@ TEST(SecretCorpus, EverySecretShapeGoesAndEveryLookalikeStays)
         const std::string kind(row.at(1).as_string()), secret(row.at(2).as_string()), input(row.at(3).as_string());
         const auto result = Redactor::redact(input, Redactor::transcriptLimit);
         if (row.at(0) == "+") {
-            EXPECT_NE(input.find(secret), std::string::npos) << "the secret is not in its line: " << input;
             EXPECT_TRUE(result.count > 0 && !leftSomeOf(secret, result.text)) << kind << ": " << result.text;
         } else {
             EXPECT_EQ(result, RedactionResult{input}) << kind;
@@ -127,8 +126,6 @@ TEST(Redactor, WorkspaceBecomesTheNicknameAndHomeATilde)
 
     // A home of "/" or a relative workspace would rewrite everything: they are ignored.
     EXPECT_EQ(Redactor::redact("/etc/hosts", 100, Redactor::context("work", "/")).text, "/etc/hosts");
-    const auto homeOnly = Redactor::context("", r + "/real-home");
-    EXPECT_EQ(Redactor::redact(r + "/real-home/work/client-x/a.txt", 100, homeOnly).text, "~/work/client-x/a.txt");
     std::filesystem::remove_all(root);
 }
 
