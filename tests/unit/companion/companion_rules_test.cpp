@@ -29,7 +29,8 @@ TEST(RelayCommands, AcceptOnlyCommandsPassingEveryCheck)
     const auto now = *DateFormatting::parseIso("2026-05-01T09:30:00Z");
     const std::string_view kinds[] = {"requestSnapshot", "markNotificationSeen", "stopThread"};
     for (const auto &row : rules.at("commands").as_array()) {
-        json::object fields{{"type", "request_snapshot"}, {"commandId", uuid}, {"expiresAt", "2026-05-01T09:31:00Z"}, {"threadId", "t-1"}};
+        json::object fields{
+            {"type", "request_snapshot"}, {"commandId", uuid}, {"expiresAt", "2026-05-01T09:31:00Z"}, {"threadId", "t-1"}};
         for (const auto &[key, value] : row.at(0).as_object()) {
             if (value.is_null())
                 fields.erase(key);

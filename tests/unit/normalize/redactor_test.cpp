@@ -41,9 +41,9 @@ std::string text(const boost::json::value &given)
     return joined;
 }
 
-// Each: the text, the limit, and what redaction makes of it, marked when cut. Invalid UTF-8 is repaired first;
-// cuts keep whole user-perceived characters, the repaired ones included. Were a text cut before
-// redaction, the head of a token straddling the cut would survive. Threads at once get the same.
+// Each: the text, the limit, and what redaction makes of it, marked when cut. Invalid UTF-8 is
+// repaired first; cuts keep whole user-perceived characters, the repaired ones included. Were a
+// text cut before redaction, the head of a token straddling the cut would survive. Six threads agree.
 TEST(Redactor, ReplacesWholeSecretsThenCutsOnGraphemeBoundariesAlsoConcurrently)
 {
     std::vector<std::tuple<std::string, std::int64_t, RedactionResult>> rows;
