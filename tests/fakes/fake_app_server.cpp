@@ -86,39 +86,39 @@ std::string framed(std::string_view lines, const json::object &reply)
 }
 
 // Bytes from the client: answers the upgrade and close frames and returns whole messages; a
-// frame a server must reject is logged and ends the process.
+// frame a server must reject ends the process.
 std::vector<std::string> unframe(std::string_view bytes)
 {
     const bool wasUpgraded = websocket->upgraded();
     auto received = websocket->feed(bytes);
     writeAll(received.reply);
-    if (!wasUpgraded && websocket->upgraded()) {
-        log({{"event", "upgraded"}, {"key", websocket->requestHeaders().at("sec-websocket-key")}});
+    if (!wasUpgraded && websocket->upgraded())
         writeAll(framed(std::exchange(opening, {}), {}));
-    }
     for (const auto &payload : received.pongs)
         log({{"event", "pong"}, {"payload", payload}});
-    if (received.closed)
-        log({{"event", "close"}});
-    if (received.failed) {
-        log({{"event", "badFrame"}});
+    if (received.failed)
         std::_Exit(4);
-    }
     return received.messages;
 }
 
-// A message given as a string is written as that raw line; anything else as compact JSON.
-std::string line(const json::value &message)
+// A message given as a string is written as that raw line, "{id}" standing for the request's id;
+// anything else as compact JSON.
+std::string line(const json::value &message, const json::value &id = nullptr)
 {
-    return (message.is_string() ? std::string(message.as_string()) : json::serialize(message)) + "\n";
+    if (!message.is_string())
+        return json::serialize(message) + "\n";
+    std::string text(message.as_string());
+    if (const auto at = text.find("{id}"); at != std::string::npos)
+        text.replace(at, 4, json::serialize(id));
+    return text + "\n";
 }
 
-std::string messages(const json::object &reply, std::string_view key)
+std::string messages(const json::object &reply, std::string_view key, const json::value &id = nullptr)
 {
     std::string bytes;
     if (const auto *list = reply.if_contains(key); list && list->is_array())
         for (const auto &message : list->as_array())
-            bytes += line(message);
+            bytes += line(message, id);
     return bytes;
 }
 
@@ -147,28 +147,18 @@ json::object replyFor(const json::object &session, const std::string &method)
 
 void play(const json::object &reply, const json::value &id)
 {
-    std::string bytes = messages(reply, "before");
+    std::string bytes = messages(reply, "before", id);
     if (const auto *code = reply.if_contains("exit")) {
         writeAll(websocket ? framed(bytes, {}) : bytes);
         std::_Exit(static_cast<int>(code->as_int64()));
     }
     if (!reply.contains("silent")) {
-        if (const auto *raw = reply.if_contains("raw")) {
-            std::string text(raw->as_string());
-            const auto at = text.find("{id}");
-            if (at != std::string::npos)
-                text.replace(at, 4, json::serialize(id));
-            bytes += text + "\n";
-        } else {
-            json::object response{{"id", id}};
-            if (const auto *error = reply.if_contains("error"))
-                response["error"] = *error;
-            else
-                response["result"] = reply.contains("result") ? reply.at("result") : json::value(nullptr);
-            if (const auto padding = integer(reply, "padding", 0); padding > 0 && response["result"].is_object())
-                response["result"].as_object()["padding"] = std::string(static_cast<std::size_t>(padding), 'x');
-            bytes += json::serialize(response) + "\n";
-        }
+        json::object response{{"id", id}};
+        if (const auto *error = reply.if_contains("error"))
+            response["error"] = *error;
+        else
+            response["result"] = reply.contains("result") ? reply.at("result") : json::value(nullptr);
+        bytes += json::serialize(response) + "\n";
     }
     bytes += messages(reply, "after");
     if (const auto flood = integer(reply, "flood", 0); flood > 0)
@@ -184,15 +174,7 @@ void play(const json::object &reply, const json::value &id)
     // The cost benchmark's measure of what a refresh moves.
     if (scenario.contains("countBytes"))
         log({{"event", "out"}, {"bytes", bytes.size()}});
-    // Several writes with pauses between them, so the reader sees the pieces apart.
-    const auto pieces = std::max<std::int64_t>(1, integer(reply, "chunks", 1));
-    const auto size = bytes.size() / static_cast<std::size_t>(pieces);
-    for (std::int64_t piece = 0; piece < pieces; ++piece) {
-        const auto from = static_cast<std::size_t>(piece) * size;
-        writeAll(piece + 1 == pieces ? std::string_view(bytes).substr(from) : std::string_view(bytes).substr(from, size));
-        if (piece + 1 < pieces)
-            std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    }
+    writeAll(bytes);
 }
 
 void receive(const json::object &session, const std::string &text)
@@ -294,7 +276,6 @@ int serve(int argc, char **argv, const json::object &scripted, bool proxy)
         const auto count = ::read(STDIN_FILENO, chunk, sizeof chunk);
         if (count <= 0) {
             // Like the App Server: the end of its input ends it.
-            log({{"event", "eof"}});
             if (!outlivesInput)
                 std::_Exit(0);
             notifier.setEnabled(false);
@@ -351,10 +332,10 @@ int main(int argc, char **argv)
         scenario = json::parse(text.str()).as_object();
     }
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    json::array logged;
+    std::string joined;
     for (const auto &argument : arguments)
-        logged.emplace_back(argument);
-    log({{"event", "launch"}, {"args", logged}});
+        joined += (joined.empty() ? "" : " ") + argument;
+    log({{"event", "launch"}, {"args", joined}});
 
     using Arguments = std::vector<std::string>;
     if (arguments == Arguments{"--version"})

@@ -10,6 +10,7 @@
 #include <boost/json.hpp>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <sys/socket.h>
@@ -76,29 +77,19 @@ public:
         return events;
     }
 
+    // The `field` of every `event` logged so far, in order.
+    std::vector<std::string> logged(std::string_view event, std::string_view field) const
+    {
+        std::vector<std::string> values;
+        for (const auto &entry : events())
+            if (entry.at("event").as_string() == event)
+                values.emplace_back(entry.at(field).as_string());
+        return values;
+    }
     // The lines the App Servers received; a fake logs a line before it answers it.
-    std::vector<std::string> received() const
-    {
-        std::vector<std::string> lines;
-        for (const auto &event : events())
-            if (event.at("event") == "in")
-                lines.emplace_back(event.at("line").as_string());
-        return lines;
-    }
-
+    std::vector<std::string> received() const { return logged("in", "line"); }
     // The argument lists of every launch, short commands included, joined by blanks.
-    std::vector<std::string> launches() const
-    {
-        std::vector<std::string> launches;
-        for (const auto &event : events())
-            if (event.at("event") == "launch") {
-                std::string joined;
-                for (const auto &argument : event.at("args").as_array())
-                    joined += (joined.empty() ? "" : " ") + std::string(argument.as_string());
-                launches.push_back(joined);
-            }
-        return launches;
-    }
+    std::vector<std::string> launches() const { return logged("launch", "args"); }
 
 private:
     QTemporaryDir m_dir;
