@@ -141,30 +141,21 @@ void expectAllEnd(const FakeCodex &fake, std::initializer_list<std::string_view>
         }
 }
 
+// Deaf to its closed input and to SIGTERM, the App Server behind the launcher is reached only by
+// the kill sent to the whole process group. The three ways run at once, so the graces overlap.
 TEST(Transport, EachWayOfEndingTheChildEndsTheAppServerBehindALauncherThatIgnoresTerminate)
 {
-    json::object session{{"launcher", true}, {"ignoreTerminate", true}, {"default", {{"result", 1}}}};
-    FakeCodex fake(stdio(session));
-    const auto started = [] {
-        auto transport = std::make_unique<AppServerTransport>(5s);
-        start(*transport);
-        EXPECT_EQ(awaitTask(transport->request("ping")), json::value(1));
-        return transport;
-    };
-    // Well inside the grace before the kill: the closed input ended it.
-    const auto closed = started();
-    closed->disconnect();
-    expectAllEnd(fake, {"launcher", "serving"}, 2, 2s);
-
-    // Deaf to both: only the kill sent to the whole process group reaches the App Server. The
-    // three ways run at once, so the graces overlap.
-    session["ignoreInputEnd"] = true;
-    fake.replace(stdio(session));
-    auto disconnected = started(), destroyed = started(), launcherKilled = started();
-    ::kill(static_cast<pid_t>(launcherKilled->processId()), SIGKILL);
-    disconnected->disconnect();
-    destroyed.reset();
-    expectAllEnd(fake, {"launcher", "serving"}, 8, 15s);
+    FakeCodex fake(stdio({{"launcher", true}, {"ignoreTerminate", true}, {"ignoreInputEnd", true}, {"default", {{"result", 1}}}}));
+    std::vector<std::unique_ptr<AppServerTransport>> ways;
+    for (int way = 0; way < 3; ++way) {
+        ways.push_back(std::make_unique<AppServerTransport>(5s));
+        start(*ways.back());
+        EXPECT_EQ(awaitTask(ways.back()->request("ping")), json::value(1));
+    }
+    ::kill(static_cast<pid_t>(ways[0]->processId()), SIGKILL); // the launcher dies
+    ways[1]->disconnect();
+    ways[2].reset();
+    expectAllEnd(fake, {"launcher", "serving"}, 6, 15s);
 }
 
 TEST(FindCodex, TriesTheFixedPlacesThenEachPathPieceAndTakesTheFirstExecutableFile)
