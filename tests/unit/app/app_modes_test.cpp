@@ -3,22 +3,24 @@
 #include "app/companion_self_tests.h"
 #include "app/instance_request.h"
 
-#include <QDeadlineTimer>
+#include "process_harness.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <fixture.h>
 
+#include <csignal>
 #include <sstream>
 #include <stdexcept>
 #include <tuple>
 
 namespace orvane {
 namespace {
+
+using namespace std::chrono_literals;
 
 // The first checks given verdicts of our choosing ('1' passes, '0' fails, 'x' throws), so only
 // the reporting is under test; the shipped checks passing is headless_instance_test's.
@@ -54,25 +56,14 @@ TEST(WindowLaunch, ADesktopStartBecomesTheWindowProgramOrRunsHeadlessWithoutIt)
     for (const auto &[program, image, line] :
          {std::tuple(QString(ORVANE_BINARY), "orvane-window", ""),
           std::tuple(alone, "orvane", "orvane: the window program orvane-window is not installed beside orvane; running headless.\n")}) {
-        QProcess process;
-        process.setProcessEnvironment(environment);
-        process.start(program, {});
-        ASSERT_TRUE(process.waitForStarted());
-        const QString exe = QStringLiteral("/proc/%1/exe").arg(process.processId());
+        test::RunningCompanion started(program, environment, {});
         // Up once it answers a status request, with its quit signals handled.
-        const auto serving = [&] {
-            QProcess status;
-            status.setProcessEnvironment(environment);
-            status.start(ORVANE_BINARY, {"--status"});
-            return status.waitForFinished(30000) && status.readAllStandardOutput().startsWith("Orvane is running");
-        };
-        for (const QDeadlineTimer deadline(60000); !serving() && !deadline.hasExpired();)
-            process.waitForFinished(200);
-        EXPECT_EQ(QFileInfo(exe).symLinkTarget().section('/', -1), image);
-        process.terminate();
-        EXPECT_TRUE(process.waitForFinished(60000)) << image;
-        EXPECT_EQ(process.exitCode(), 0) << image;
-        const QByteArray errors = process.readAllStandardError();
+        EXPECT_TRUE(test::waitUntil(
+            [&] { return test::run(ORVANE_BINARY, {"--status"}, environment, 30s).out.startsWith("Orvane is running"); }, 60s));
+        EXPECT_EQ(QFileInfo(QStringLiteral("/proc/%1/exe").arg(started.pid())).symLinkTarget().section('/', -1), image);
+        ::kill(static_cast<pid_t>(started.pid()), SIGTERM);
+        EXPECT_TRUE(started.waitForExit(60s) && started.exitCode() == 0) << image;
+        const QByteArray errors = started.errors();
         EXPECT_TRUE(errors.startsWith(line)) << image << ": " << errors.toStdString();
     }
 }

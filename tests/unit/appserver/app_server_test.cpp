@@ -11,11 +11,6 @@
 
 #include <fixture.h>
 
-#include <QDir>
-#include <QDeadlineTimer>
-#include <QTemporaryDir>
-#include <QThread>
-
 #include <algorithm>
 #include <csignal>
 
@@ -45,8 +40,6 @@ std::string errorOf(QCoro::Task<T> task)
     }
     return {};
 }
-
-json::object stdio(json::object session) { return {{"stdio", std::move(session)}}; }
 
 // A 4 MB line cap, so a flood reaches it soon.
 void start(AppServerTransport &transport)
@@ -145,7 +138,8 @@ void expectAllEnd(const FakeCodex &fake, std::initializer_list<std::string_view>
 // the kill sent to the whole process group. The three ways run at once, so the graces overlap.
 TEST(Transport, EachWayOfEndingTheChildEndsTheAppServerBehindALauncherThatIgnoresTerminate)
 {
-    FakeCodex fake(stdio({{"launcher", true}, {"ignoreTerminate", true}, {"ignoreInputEnd", true}, {"default", {{"result", 1}}}}));
+    const json::object session{{"launcher", true}, {"ignoreTerminate", true}, {"ignoreInputEnd", true}, {"default", {{"result", 1}}}};
+    FakeCodex fake({{"stdio", session}});
     std::vector<std::unique_ptr<AppServerTransport>> ways;
     for (int way = 0; way < 3; ++way) {
         ways.push_back(std::make_unique<AppServerTransport>(5s));
@@ -156,24 +150,6 @@ TEST(Transport, EachWayOfEndingTheChildEndsTheAppServerBehindALauncherThatIgnore
     ways[1]->disconnect();
     ways[2].reset();
     expectAllEnd(fake, {"launcher", "serving"}, 6, 15s);
-}
-
-TEST(FindCodex, TriesTheFixedPlacesThenEachPathPieceAndTakesTheFirstExecutableFile)
-{
-    const auto path = qgetenv("PATH");
-    qputenv("PATH", ":/a::/b:");
-    qputenv("ORVANE_CODEX", "");
-    EXPECT_EQ(AppServerClient::codexCandidates({"/fixed"}), (std::vector<std::string>{"/fixed", "/a/codex", "/b/codex"}));
-    QTemporaryDir root;
-    for (const auto *folder : {"folder/codex", "plain", "bin"})
-        QDir(root.path()).mkpath(folder);
-    QFile(root.filePath("plain/codex")).open(QIODevice::WriteOnly);
-    QFile::link(FakeCodex::executable(), root.filePath("bin/codex"));
-    qputenv("PATH", (root.filePath("folder:") + root.filePath("plain:") + root.filePath("bin")).toUtf8());
-    // A missing file, a folder and a file without execute permission are passed over.
-    EXPECT_EQ(AppServerClient::findCodex({root.filePath("missing").toStdString()}), root.filePath("bin/codex").toStdString());
-    qunsetenv("ORVANE_CODEX");
-    qputenv("PATH", path);
 }
 
 // Short waits and no fixed places, so only the fake can be found.
