@@ -147,10 +147,7 @@ TEST(CompanionDaemon, ADedicatedChildGivesWayToTheDaemonAndTheGlassesSeeLiveTurn
 
     // The relay goes away: each try is told with its reason and wait, then the return.
     glasses.relay.stop();
-    EXPECT_TRUE(told(printed, QRegularExpression::escape("Relay not connected: Could not reach the relay at "
-                                                         + glasses.relay.baseUrl().toString()
-                                                         + ": connection refused. Is orvane-relay running? make run starts one.")
-                                      .toStdString() + " Next try in 1 s\\.")) << printed.str();
+    EXPECT_TRUE(told(printed, "Relay not connected: Could not reach the relay at .+ Next try in 1 s\\.")) << printed.str();
     glasses.relay.start();
     EXPECT_TRUE(waitUntil([&] { return model->relayConnected(); }));
     EXPECT_TRUE(told(printed, "Relay not connected: .+\\n\\d\\d:\\d\\d:\\d\\d Relay connected\\.")) << printed.str();

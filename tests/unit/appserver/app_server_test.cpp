@@ -4,14 +4,13 @@
 #include "appserver/line_framing.h"
 #include "appserver/websocket_framing.h"
 
-#include <waits.h>
 #include "fake_codex.h"
+#include "process_harness.h"
 
 #include <gtest/gtest.h>
 
 #include <fixture.h>
 
-#include <algorithm>
 #include <csignal>
 
 namespace orvane {
@@ -110,28 +109,14 @@ TEST(Transport, StartsAnswersDeliversEventsAndFailsFastOverPipesAndThroughThePro
     EXPECT_EQ(json::value_from(events), story.at("events"));
 }
 
-// Gone, or a zombie not ours to reap.
-bool ended(qint64 pid)
+// Nothing the fake started is left within `limit`; what is left is killed, so a failure leaves
+// nothing behind.
+void expectNoneLeft(const FakeCodex &fake, std::chrono::milliseconds limit)
 {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    return !stat.open(QIODevice::ReadOnly) || stat.readAll().contains(") Z ");
-}
-
-// The `count` processes the fake logged as one of `events` end within `limit`; one that does not
-// is killed, so a failure leaves nothing behind.
-void expectAllEnd(const FakeCodex &fake, std::initializer_list<std::string_view> events, std::size_t count,
-                  std::chrono::milliseconds limit)
-{
-    std::vector<qint64> pids;
-    for (const auto &event : fake.events())
-        if (std::find(events.begin(), events.end(), event.at("event").as_string()) != events.end())
-            pids.push_back(event.at("pid").as_int64());
-    EXPECT_EQ(pids.size(), count);
-    for (auto pid : pids)
-        if (!waitUntil([pid] { return ended(pid); }, limit)) {
-            ADD_FAILURE() << "still running: " << pid;
-            ::kill(static_cast<pid_t>(pid), SIGKILL);
-        }
+    const QByteArray entry = "ORVANE_FAKE_SCENARIO=" + fake.scenarioPath().toUtf8();
+    EXPECT_TRUE(test::noneLeft(entry, limit));
+    for (const auto pid : test::processesWith(entry))
+        ::kill(static_cast<pid_t>(pid), SIGKILL);
 }
 
 // Deaf to its closed input and to SIGTERM, the App Server behind the launcher is reached only by
@@ -149,7 +134,7 @@ TEST(Transport, EachWayOfEndingTheChildEndsTheAppServerBehindALauncherThatIgnore
     ::kill(static_cast<pid_t>(ways[0]->processId()), SIGKILL); // the launcher dies
     ways[1]->disconnect();
     ways[2].reset();
-    expectAllEnd(fake, {"launcher", "serving"}, 6, 15s);
+    expectNoneLeft(fake, 15s);
 }
 
 // Short waits and no fixed places, so only the fake can be found.
@@ -210,21 +195,21 @@ TEST(Client, ConnectsThroughTheProxyWhenADaemonRunsAndOtherwiseThroughOneDedicat
     for (const auto &value : rows.as_array()) {
         const auto &row = value.as_object();
         SCOPED_TRACE(row.at("why").as_string());
-        const auto &scenario = row.at("scenario").as_object();
-        FakeCodex fake(scenario);
+        FakeCodex fake(row.at("scenario").as_object());
         if (row.contains("noDaemonSocket"))
             fake.removeDaemonSocket();
-        // Short only where a time-out is part of the outcome, so a loaded machine cannot fake one.
-        AppServerClient client(fastOptions(row.contains("shortTimeout") ? 500ms : 5s));
-        const auto error = errorOf(client.connect());
-        EXPECT_EQ(error.empty() ? client.connectionMode() : error, row.at("outcome").as_string());
-        EXPECT_EQ(client.isRunning(), error.empty());
-        const json::value version = row.contains("version") ? row.at("version") : "codex-cli 0.0.0-fake";
-        EXPECT_EQ(client.codexVersion(), version.is_null() ? std::nullopt : std::optional(version.as_string().c_str()));
-        EXPECT_EQ(json::value_from(fake.launches()), row.at("launches"));
-        // An overrun takes the launcher's children with it.
-        if (const auto *command = scenario.if_contains("version"); command && command->as_object().contains("hang"))
-            expectAllEnd(fake, {"launcher", "hanging"}, 2, 10s);
+        {
+            // Short only where a time-out is part of the outcome, so a loaded machine cannot fake one.
+            AppServerClient client(fastOptions(row.contains("shortTimeout") ? 500ms : 5s));
+            const auto error = errorOf(client.connect());
+            EXPECT_EQ(error.empty() ? client.connectionMode() : error, row.at("outcome").as_string());
+            EXPECT_EQ(client.isRunning(), error.empty());
+            const json::value version = row.contains("version") ? row.at("version") : "codex-cli 0.0.0-fake";
+            EXPECT_EQ(client.codexVersion(), version.is_null() ? std::nullopt : std::optional(version.as_string().c_str()));
+            EXPECT_EQ(json::value_from(fake.launches()), row.at("launches"));
+        }
+        // Whatever it started is gone with it, a command that overran with its launcher's children.
+        expectNoneLeft(fake, 10s);
     }
 }
 
