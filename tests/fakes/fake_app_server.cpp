@@ -202,8 +202,6 @@ void receive(const json::object &session, const std::string &text)
 // started, which shares its standard input and output.
 void becomeLauncher()
 {
-    // Logged before the fork, so the log names the launcher before its child can answer.
-    log({{"event", "launcher"}});
     const pid_t child = ::fork();
     if (child == 0)
         return;
@@ -245,7 +243,6 @@ int serve(int argc, char **argv, const json::object &scripted, bool proxy)
         std::signal(SIGTERM, SIG_IGN);
     const bool outlivesInput = session.contains("ignoreInputEnd");
     QCoreApplication app(argc, argv);
-    log({{"event", "serving"}});
     if (proxy) {
         websocket.emplace(handshakeAnswer(session));
         opening = messages(session, "onStart");
@@ -296,11 +293,9 @@ int shortCommand(const json::value *scripted, std::string_view fallbackOutput, i
     const auto command = scripted ? scripted->as_object() : json::object();
     if (command.contains("launcher"))
         becomeLauncher();
-    if (command.contains("hang")) {
-        log({{"event", "hanging"}});
+    if (command.contains("hang"))
         for (;;)
             ::pause();
-    }
     std::this_thread::sleep_for(std::chrono::milliseconds(integer(command, "delayMs", 0)));
     const auto *output = command.if_contains("output");
     const auto *hex = command.if_contains("outputHex");
