@@ -16,6 +16,8 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <thread>
 #include <vector>
@@ -327,8 +329,14 @@ int main(int argc, char **argv)
     using Arguments = std::vector<std::string>;
     if (arguments == Arguments{"--version"})
         return shortCommand(scenario.if_contains("version"), "codex-cli 0.0.0-fake\n", 0);
-    if (arguments == Arguments{"app-server", "daemon", "version"})
+    if (arguments == Arguments{"app-server", "daemon", "version"}) {
+        // A probe that finds the lock taken runs beside another, and says so.
+        const auto *logPath = scenario.if_contains("log");
+        const auto lock = logPath ? std::string(logPath->as_string()) + ".probe" : std::string("/dev/null");
+        if (::flock(::open(lock.c_str(), O_CREAT | O_RDWR, 0600), LOCK_EX | LOCK_NB) != 0)
+            log({{"event", "overlap"}});
         return shortCommand(scenario.if_contains("daemon"), "", 1);
+    }
     const char *mode = arguments == Arguments{"app-server", "--stdio"} ? "stdio"
                        : arguments == Arguments{"app-server", "proxy"} ? "proxy"
                                                                       : nullptr;
