@@ -7,8 +7,6 @@
 #include <fixture.h>
 #include <gtest/gtest.h>
 
-#include <QDir>
-
 namespace orvane::test {
 namespace {
 
@@ -22,32 +20,24 @@ Finished integrationMode(const QProcessEnvironment &environment)
 
 QString text(const json::value &value) { return QString::fromStdString(std::string(value.as_string())); }
 
-// Each in a home of its own, PATH an empty folder so that no codex is found by accident; the
-// fake is told its scenario through the child's environment alone.
+// Each in a home of its own, PATH a missing folder so that no codex is found by accident.
 void expectOneLineAndNothingLeftBehind()
 {
     const auto table = fixture("integration-mode.json");
     for (const auto &row : table.at("rows").as_array()) {
-        QTemporaryDir dir;
-        for (const char *name : {"home", "empty", "tmp"})
-            QDir(dir.path()).mkpath(name);
-        auto environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("HOME", dir.filePath("home"));
-        environment.insert("TMPDIR", dir.filePath("tmp"));
-        environment.insert("PATH", dir.filePath("empty"));
         const auto &scenario = row.at("scenario");
-        environment.insert("ORVANE_CODEX", scenario.is_null() ? dir.filePath("home/missing/codex") : FakeCodex::executable());
-        if (!scenario.is_null()) {
-            QFile file(dir.filePath("scenario.json"));
-            file.open(QIODevice::WriteOnly);
-            file.write(QByteArray::fromStdString(json::serialize(scenario)));
-            environment.insert("ORVANE_FAKE_SCENARIO", file.fileName());
-        }
+        FakeCodex fake(scenario.is_null() ? json::object() : scenario.as_object());
+        QTemporaryDir home;
+        auto environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("HOME", home.path());
+        environment.insert("PATH", home.filePath("empty"));
+        if (scenario.is_null())
+            environment.insert("ORVANE_CODEX", home.filePath("missing/codex"));
         const auto finished = integrationMode(environment);
         EXPECT_EQ(finished.out, text(row.at("out")));
         EXPECT_EQ(finished.err, text(row.at("err")).replace("{codex}", environment.value("ORVANE_CODEX")));
         EXPECT_EQ(finished.exitCode, row.at("exitCode").as_int64()) << finished.out.toStdString();
-        EXPECT_TRUE(noneLeft(("HOME=" + dir.filePath("home")).toUtf8()));
+        EXPECT_TRUE(noneLeft(("HOME=" + home.path()).toUtf8()));
     }
 }
 

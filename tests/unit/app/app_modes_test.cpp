@@ -5,7 +5,6 @@
 
 #include "process_harness.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <gtest/gtest.h>
@@ -41,17 +40,14 @@ TEST(SelfTests, EachFailureIsNamedInOrder)
 // `orvane` without it says so and runs headless.
 TEST(WindowLaunch, ADesktopStartBecomesTheWindowProgramOrRunsHeadlessWithoutIt)
 {
-    QTemporaryDir home;
-    ASSERT_TRUE(QDir(home.path()).mkpath("bin") && QDir(home.path()).mkpath("run"));
-    const QString alone = home.filePath("bin/orvane");
+    // The session wrapper gave this test a home and XDG folders of its own.
+    QTemporaryDir bin;
+    const QString alone = bin.filePath("orvane");
     ASSERT_TRUE(QFile::copy(ORVANE_BINARY, alone));
     auto environment = QProcessEnvironment::systemEnvironment();
-    for (const auto *name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME"})
-        environment.insert(name, home.path());
-    environment.insert("XDG_RUNTIME_DIR", home.filePath("run"));
     environment.insert("DISPLAY", ":99");
     environment.insert("ORVANE_CREDENTIAL_STORE", "file");
-    environment.insert("ORVANE_CODEX", home.filePath("no-codex"));
+    environment.insert("ORVANE_CODEX", bin.filePath("no-codex"));
 
     for (const auto &[program, image, line] :
          {std::tuple(QString(ORVANE_BINARY), "orvane-window", ""),
