@@ -12,9 +12,9 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -288,8 +288,7 @@ int serve(int argc, char **argv, const json::object &scripted, bool proxy)
     return QCoreApplication::exec();
 }
 
-// `--version` and the daemon probe: print, exit with a status, or never exit. The exit is
-// logged, so tests can tell whether two ever ran at once.
+// `--version` and the daemon probe: print, exit with a status, or never exit.
 int shortCommand(const json::value *scripted, std::string_view fallbackOutput, int fallbackStatus)
 {
     const auto command = scripted ? scripted->as_object() : json::object();
@@ -301,13 +300,9 @@ int shortCommand(const json::value *scripted, std::string_view fallbackOutput, i
     std::this_thread::sleep_for(std::chrono::milliseconds(integer(command, "delayMs", 0)));
     const auto *output = command.if_contains("output");
     const auto *hex = command.if_contains("outputHex");
-    if (hex && hex->is_string())
-        writeAll(QByteArray::fromHex(QByteArray::fromStdString(std::string(hex->as_string()))).toStdString());
-    else
-        writeAll(output && output->is_string() ? std::string_view(output->as_string()) : fallbackOutput);
-    const auto status = static_cast<int>(integer(command, "exitCode", fallbackStatus));
-    log({{"event", "exit"}, {"status", status}});
-    return status;
+    writeAll(hex ? QByteArray::fromHex(hex->as_string().c_str()).toStdString()
+                 : output ? std::string(output->as_string()) : std::string(fallbackOutput));
+    return static_cast<int>(integer(command, "exitCode", fallbackStatus));
 }
 
 }
@@ -316,9 +311,8 @@ int main(int argc, char **argv)
 {
     std::signal(SIGPIPE, SIG_IGN);
     if (const char *path = std::getenv("ORVANE_FAKE_SCENARIO")) {
-        std::stringstream text;
-        text << std::ifstream(path).rdbuf();
-        scenario = json::parse(text.str()).as_object();
+        std::ifstream file(path);
+        scenario = json::parse(std::string(std::istreambuf_iterator<char>(file), {})).as_object();
     }
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     std::string joined;

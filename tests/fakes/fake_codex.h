@@ -27,18 +27,7 @@ public:
         qputenv("ORVANE_FAKE_SCENARIO", scenarioPath().toUtf8());
         qputenv("ORVANE_CODEX", executable());
         qputenv("CODEX_HOME", m_dir.filePath("codex-home").toUtf8());
-        placeDaemonSocket();
-    }
-    ~FakeCodex()
-    {
-        qunsetenv("ORVANE_FAKE_SCENARIO");
-        qunsetenv("ORVANE_CODEX");
-        qunsetenv("CODEX_HOME");
-    }
-
-    // The socket file stays after its descriptor is closed, as a killed daemon's does.
-    void placeDaemonSocket()
-    {
+        // The socket file stays after its descriptor is closed, as a killed daemon's does.
         const QString folder = m_dir.filePath("codex-home/app-server-control");
         QDir().mkpath(folder);
         sockaddr_un address{};
@@ -49,6 +38,13 @@ public:
         ::bind(descriptor, reinterpret_cast<const sockaddr *>(&address), sizeof address);
         ::close(descriptor);
     }
+    ~FakeCodex()
+    {
+        qunsetenv("ORVANE_FAKE_SCENARIO");
+        qunsetenv("ORVANE_CODEX");
+        qunsetenv("CODEX_HOME");
+    }
+
     void removeDaemonSocket() { QFile::remove(m_dir.filePath("codex-home/app-server-control/app-server-control.sock")); }
 
     // Every launch reads the scenario anew; the file is swapped whole, so a launch under way

@@ -33,8 +33,7 @@ json::object scenario(bool daemonRuns)
 
 std::size_t launchesOf(const FakeCodex &codex, const std::string &arguments)
 {
-    const auto all = codex.launches();
-    return static_cast<std::size_t>(std::count(all.begin(), all.end(), arguments));
+    return std::ranges::count(codex.launches(), arguments);
 }
 
 // The connection mode and each thread's status, in the snapshot's order.
@@ -79,7 +78,6 @@ TEST(CompanionDaemon, ADedicatedChildGivesWayToTheDaemonAndTheGlassesSeeLiveTurn
     auto snapshot = glasses.connectedSnapshot();
     ASSERT_TRUE(snapshot);
     EXPECT_EQ(shown(*snapshot), "Dedicated stdio t-run=unknown t-approve=unknown t-done=finished");
-    EXPECT_TRUE(told(printed, "Codex: own App Server\\.")) << printed.str();
 
     // Probed again while dedicated, never more often than the interval, never two at once.
     ASSERT_TRUE(waitUntil([&] { return launchesOf(codex, probe) >= 3; }, 15s));
