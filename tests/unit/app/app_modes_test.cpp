@@ -46,7 +46,8 @@ TEST(WindowLaunch, ADesktopStartBecomesTheWindowProgram)
     // Up once it answers a status request, with its quit signals handled.
     EXPECT_TRUE(test::waitUntil(
         [&] { return test::run(ORVANE_BINARY, {"--status"}, environment, 30s).out.startsWith("Orvane is running"); }, 60s));
-    EXPECT_EQ(QFileInfo(QStringLiteral("/proc/%1/exe").arg(started.pid())).symLinkTarget().section('/', -1), "orvane-window");
+    const QString image = QFileInfo(QStringLiteral("/proc/%1/exe").arg(started.pid())).symLinkTarget();
+    EXPECT_TRUE(image.endsWith("/orvane-window")) << image.toStdString();
     ::kill(static_cast<pid_t>(started.pid()), SIGTERM);
     EXPECT_TRUE(started.waitForExit(60s) && started.exitCode() == 0);
 }

@@ -39,7 +39,8 @@ std::string errorOf(QCoro::Task<T> task)
 // A 4 MB line cap, so a flood reaches it soon.
 void start(AppServerTransport &transport)
 {
-    awaitTask(transport.start(FakeCodex::executable(), {"app-server", "--stdio"}, std::make_unique<LineFraming>(4 << 20)));
+    auto framing = std::make_unique<LineFraming>(4 << 20);
+    awaitTask(transport.start(FakeCodex::executable(), {"app-server", "--stdio"}, std::move(framing)));
 }
 
 // One transport through one fake's story: a start that fails, events, a late answer, ids across a
@@ -115,7 +116,8 @@ void expectNoneLeft(const FakeCodex &fake, std::chrono::milliseconds limit)
 // the kill sent to the whole process group. The three ways run at once, so the graces overlap.
 TEST(Transport, EachWayOfEndingTheChildEndsTheAppServerBehindALauncherThatIgnoresTerminate)
 {
-    const json::object session{{"launcher", true}, {"ignoreTerminate", true}, {"ignoreInputEnd", true}, {"default", {{"result", 1}}}};
+    const json::object session{{"launcher", true}, {"ignoreTerminate", true}, {"ignoreInputEnd", true},
+                               {"default", {{"result", 1}}}};
     FakeCodex fake({{"stdio", session}});
     std::vector<std::unique_ptr<AppServerTransport>> ways;
     for (int way = 0; way < 3; ++way) {
@@ -188,16 +190,15 @@ TEST(Client, ConnectsThroughTheProxyWhenADaemonRunsAndOtherwiseThroughOneDedicat
         FakeCodex fake(row.at("scenario").as_object());
         if (row.contains("noDaemonSocket"))
             fake.removeDaemonSocket();
-        {
-            // Short only where a time-out is part of the outcome, so a loaded machine cannot fake one.
-            AppServerClient client(fastOptions(row.contains("shortTimeout") ? 500ms : 5s));
-            const auto error = errorOf(client.connect());
-            EXPECT_EQ(error.empty() ? client.connectionMode() : error, row.at("outcome").as_string());
-            EXPECT_EQ(client.isRunning(), error.empty());
-            const json::value version = row.contains("version") ? row.at("version") : "codex-cli 0.0.0-fake";
-            EXPECT_EQ(client.codexVersion(), version.is_null() ? std::nullopt : std::optional(version.as_string().c_str()));
-            EXPECT_EQ(json::value_from(fake.launches()), row.at("launches"));
-        }
+        // Short only where a time-out is part of the outcome, so a loaded machine cannot fake one.
+        auto client = std::make_unique<AppServerClient>(fastOptions(row.contains("shortTimeout") ? 500ms : 5s));
+        const auto error = errorOf(client->connect());
+        EXPECT_EQ(error.empty() ? client->connectionMode() : error, row.at("outcome").as_string());
+        EXPECT_EQ(client->isRunning(), error.empty());
+        const json::value version = row.contains("version") ? row.at("version") : "codex-cli 0.0.0-fake";
+        EXPECT_EQ(client->codexVersion(), version.is_null() ? std::nullopt : std::optional(version.as_string().c_str()));
+        EXPECT_EQ(json::value_from(fake.launches()), row.at("launches"));
+        client.reset();
         // Whatever it started is gone with it, a command that overran with its launcher's children.
         expectNoneLeft(fake, 10s);
     }
