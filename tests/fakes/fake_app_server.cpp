@@ -155,7 +155,7 @@ void play(const json::object &reply, const json::value &id)
             response["result"] = reply.contains("result") ? reply.at("result") : json::value(nullptr);
         bytes += json::serialize(response) + "\n";
     }
-    bytes += messages(reply, "after");
+    bytes += messages(reply, "after", id);
     if (const auto flood = integer(reply, "flood", 0); flood > 0)
         bytes += std::string(static_cast<std::size_t>(flood), 'x');
 
