@@ -12,10 +12,12 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
-#include <sstream>
 #include <string>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <thread>
 #include <vector>
@@ -31,8 +33,7 @@ std::string pending; // bytes received without a line feed yet
 QSocketNotifier *input = nullptr;
 // Set in proxy mode, which speaks the daemon's WebSocket on standard input and output.
 std::optional<orvane::test::WebSocketServerPeer> websocket;
-std::string opening;    // messages written before the upgrade wait for it
-bool closeSent = false; // nothing may follow a close frame
+std::string opening; // messages written before the upgrade wait for it
 
 void log(json::object event)
 {
@@ -56,12 +57,10 @@ void writeAll(std::string_view bytes)
 orvane::test::WebSocketServerPeer::Answer handshakeAnswer(const json::object &session)
 {
     using Answer = orvane::test::WebSocketServerPeer::Answer;
-    const auto *handshake = session.if_contains("handshake");
-    // Not a conditional expression: GCC 12 with ASan keeps its literal in a stack temporary.
-    std::string_view name = "accept";
-    if (handshake && handshake->is_string())
-        name = handshake->as_string();
-    return name == "wrongKey" ? Answer::WrongKey : name == "silent" ? Answer::Silent : Answer::Accept;
+    const auto *name = session.if_contains("handshake");
+    if (!name)
+        return Answer::Accept;
+    return *name == "wrongKey" ? Answer::WrongKey : *name == "silent" ? Answer::Silent : Answer::Accept;
 }
 
 // Newline-separated output as text frames, bytes after the last line feed as one more; a reply's
@@ -69,8 +68,6 @@ orvane::test::WebSocketServerPeer::Answer handshakeAnswer(const json::object &se
 std::string framed(std::string_view lines, const json::object &reply)
 {
     std::string bytes;
-    if (closeSent)
-        return bytes;
     if (const auto *ping = reply.if_contains("ping"); ping && ping->is_string())
         bytes += websocket->ping(ping->as_string());
     while (!lines.empty()) {
@@ -78,47 +75,45 @@ std::string framed(std::string_view lines, const json::object &reply)
         bytes += websocket->text(lines.substr(0, end));
         lines.remove_prefix(end == std::string_view::npos ? lines.size() : end + 1);
     }
-    if (const auto *code = reply.if_contains("close"); code && code->is_int64()) {
+    if (const auto *code = reply.if_contains("close"))
         bytes += websocket->close(static_cast<std::uint16_t>(code->as_int64()));
-        closeSent = true;
-    }
     return bytes;
 }
 
 // Bytes from the client: answers the upgrade and close frames and returns whole messages; a
-// frame a server must reject is logged and ends the process.
+// frame a server must reject ends the process.
 std::vector<std::string> unframe(std::string_view bytes)
 {
     const bool wasUpgraded = websocket->upgraded();
     auto received = websocket->feed(bytes);
     writeAll(received.reply);
-    if (!wasUpgraded && websocket->upgraded()) {
-        log({{"event", "upgraded"}, {"key", websocket->requestHeaders().at("sec-websocket-key")}});
+    if (!wasUpgraded && websocket->upgraded())
         writeAll(framed(std::exchange(opening, {}), {}));
-    }
     for (const auto &payload : received.pongs)
         log({{"event", "pong"}, {"payload", payload}});
-    if (received.closed)
-        log({{"event", "close"}});
-    if (received.failed) {
-        log({{"event", "badFrame"}});
+    if (received.failed)
         std::_Exit(4);
-    }
     return received.messages;
 }
 
-// A message given as a string is written as that raw line; anything else as compact JSON.
-std::string line(const json::value &message)
+// A message given as a string is written as that raw line, "{id}" standing for the request's id;
+// anything else as compact JSON.
+std::string line(const json::value &message, const json::value &id = nullptr)
 {
-    return (message.is_string() ? std::string(message.as_string()) : json::serialize(message)) + "\n";
+    if (!message.is_string())
+        return json::serialize(message) + "\n";
+    std::string text(message.as_string());
+    if (const auto at = text.find("{id}"); at != std::string::npos)
+        text.replace(at, 4, json::serialize(id));
+    return text + "\n";
 }
 
-std::string messages(const json::object &reply, std::string_view key)
+std::string messages(const json::object &reply, std::string_view key, const json::value &id = nullptr)
 {
     std::string bytes;
     if (const auto *list = reply.if_contains(key); list && list->is_array())
         for (const auto &message : list->as_array())
-            bytes += line(message);
+            bytes += line(message, id);
     return bytes;
 }
 
@@ -147,30 +142,20 @@ json::object replyFor(const json::object &session, const std::string &method)
 
 void play(const json::object &reply, const json::value &id)
 {
-    std::string bytes = messages(reply, "before");
+    std::string bytes = messages(reply, "before", id);
     if (const auto *code = reply.if_contains("exit")) {
         writeAll(websocket ? framed(bytes, {}) : bytes);
         std::_Exit(static_cast<int>(code->as_int64()));
     }
     if (!reply.contains("silent")) {
-        if (const auto *raw = reply.if_contains("raw")) {
-            std::string text(raw->as_string());
-            const auto at = text.find("{id}");
-            if (at != std::string::npos)
-                text.replace(at, 4, json::serialize(id));
-            bytes += text + "\n";
-        } else {
-            json::object response{{"id", id}};
-            if (const auto *error = reply.if_contains("error"))
-                response["error"] = *error;
-            else
-                response["result"] = reply.contains("result") ? reply.at("result") : json::value(nullptr);
-            if (const auto padding = integer(reply, "padding", 0); padding > 0 && response["result"].is_object())
-                response["result"].as_object()["padding"] = std::string(static_cast<std::size_t>(padding), 'x');
-            bytes += json::serialize(response) + "\n";
-        }
+        json::object response{{"id", id}};
+        if (const auto *error = reply.if_contains("error"))
+            response["error"] = *error;
+        else
+            response["result"] = reply.contains("result") ? reply.at("result") : json::value(nullptr);
+        bytes += json::serialize(response) + "\n";
     }
-    bytes += messages(reply, "after");
+    bytes += messages(reply, "after", id);
     if (const auto flood = integer(reply, "flood", 0); flood > 0)
         bytes += std::string(static_cast<std::size_t>(flood), 'x');
 
@@ -184,15 +169,7 @@ void play(const json::object &reply, const json::value &id)
     // The cost benchmark's measure of what a refresh moves.
     if (scenario.contains("countBytes"))
         log({{"event", "out"}, {"bytes", bytes.size()}});
-    // Several writes with pauses between them, so the reader sees the pieces apart.
-    const auto pieces = std::max<std::int64_t>(1, integer(reply, "chunks", 1));
-    const auto size = bytes.size() / static_cast<std::size_t>(pieces);
-    for (std::int64_t piece = 0; piece < pieces; ++piece) {
-        const auto from = static_cast<std::size_t>(piece) * size;
-        writeAll(piece + 1 == pieces ? std::string_view(bytes).substr(from) : std::string_view(bytes).substr(from, size));
-        if (piece + 1 < pieces)
-            std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    }
+    writeAll(bytes);
 }
 
 void receive(const json::object &session, const std::string &text)
@@ -227,8 +204,6 @@ void receive(const json::object &session, const std::string &text)
 // started, which shares its standard input and output.
 void becomeLauncher()
 {
-    // Logged before the fork, so the log names the launcher before its child can answer.
-    log({{"event", "launcher"}});
     const pid_t child = ::fork();
     if (child == 0)
         return;
@@ -270,7 +245,6 @@ int serve(int argc, char **argv, const json::object &scripted, bool proxy)
         std::signal(SIGTERM, SIG_IGN);
     const bool outlivesInput = session.contains("ignoreInputEnd");
     QCoreApplication app(argc, argv);
-    log({{"event", "serving"}});
     if (proxy) {
         websocket.emplace(handshakeAnswer(session));
         opening = messages(session, "onStart");
@@ -294,7 +268,6 @@ int serve(int argc, char **argv, const json::object &scripted, bool proxy)
         const auto count = ::read(STDIN_FILENO, chunk, sizeof chunk);
         if (count <= 0) {
             // Like the App Server: the end of its input ends it.
-            log({{"event", "eof"}});
             if (!outlivesInput)
                 std::_Exit(0);
             notifier.setEnabled(false);
@@ -315,29 +288,21 @@ int serve(int argc, char **argv, const json::object &scripted, bool proxy)
     return QCoreApplication::exec();
 }
 
-// `--version` and the daemon probe: print, exit with a status, or never exit. The exit is
-// logged, so tests can tell whether two ever ran at once.
+// `--version` and the daemon probe: print, exit with a status, or never exit.
 int shortCommand(const json::value *scripted, std::string_view fallbackOutput, int fallbackStatus)
 {
-    const json::object empty;
-    const auto &command = scripted && scripted->is_object() ? scripted->as_object() : empty;
+    const auto command = scripted ? scripted->as_object() : json::object();
     if (command.contains("launcher"))
         becomeLauncher();
-    if (command.contains("hang")) {
-        log({{"event", "hanging"}});
+    if (command.contains("hang"))
         for (;;)
             ::pause();
-    }
     std::this_thread::sleep_for(std::chrono::milliseconds(integer(command, "delayMs", 0)));
     const auto *output = command.if_contains("output");
     const auto *hex = command.if_contains("outputHex");
-    if (hex && hex->is_string())
-        writeAll(QByteArray::fromHex(QByteArray::fromStdString(std::string(hex->as_string()))).toStdString());
-    else
-        writeAll(output && output->is_string() ? std::string_view(output->as_string()) : fallbackOutput);
-    const auto status = static_cast<int>(integer(command, "exitCode", fallbackStatus));
-    log({{"event", "exit"}, {"status", status}});
-    return status;
+    writeAll(hex ? QByteArray::fromHex(hex->as_string().c_str()).toStdString()
+                 : output ? std::string(output->as_string()) : std::string(fallbackOutput));
+    return static_cast<int>(integer(command, "exitCode", fallbackStatus));
 }
 
 }
@@ -346,21 +311,26 @@ int main(int argc, char **argv)
 {
     std::signal(SIGPIPE, SIG_IGN);
     if (const char *path = std::getenv("ORVANE_FAKE_SCENARIO")) {
-        std::stringstream text;
-        text << std::ifstream(path).rdbuf();
-        scenario = json::parse(text.str()).as_object();
+        std::ifstream file(path);
+        scenario = json::parse(std::string(std::istreambuf_iterator<char>(file), {})).as_object();
     }
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    json::array logged;
+    std::string joined;
     for (const auto &argument : arguments)
-        logged.emplace_back(argument);
-    log({{"event", "launch"}, {"args", logged}});
+        joined += (joined.empty() ? "" : " ") + argument;
+    log({{"event", "launch"}, {"args", joined}});
 
     using Arguments = std::vector<std::string>;
     if (arguments == Arguments{"--version"})
         return shortCommand(scenario.if_contains("version"), "codex-cli 0.0.0-fake\n", 0);
-    if (arguments == Arguments{"app-server", "daemon", "version"})
+    if (arguments == Arguments{"app-server", "daemon", "version"}) {
+        // A probe that finds the lock taken runs beside another, and says so.
+        const auto *logPath = scenario.if_contains("log");
+        const auto lock = logPath ? std::string(logPath->as_string()) + ".probe" : std::string("/dev/null");
+        if (::flock(::open(lock.c_str(), O_CREAT | O_RDWR, 0600), LOCK_EX | LOCK_NB) != 0)
+            log({{"event", "overlap"}});
         return shortCommand(scenario.if_contains("daemon"), "", 1);
+    }
     const char *mode = arguments == Arguments{"app-server", "--stdio"} ? "stdio"
                        : arguments == Arguments{"app-server", "proxy"} ? "proxy"
                                                                       : nullptr;

@@ -10,6 +10,7 @@
 #include <boost/json.hpp>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <sys/socket.h>
@@ -26,18 +27,7 @@ public:
         qputenv("ORVANE_FAKE_SCENARIO", scenarioPath().toUtf8());
         qputenv("ORVANE_CODEX", executable());
         qputenv("CODEX_HOME", m_dir.filePath("codex-home").toUtf8());
-        placeDaemonSocket();
-    }
-    ~FakeCodex()
-    {
-        qunsetenv("ORVANE_FAKE_SCENARIO");
-        qunsetenv("ORVANE_CODEX");
-        qunsetenv("CODEX_HOME");
-    }
-
-    // The socket file stays after its descriptor is closed, as a killed daemon's does.
-    void placeDaemonSocket()
-    {
+        // The socket file stays after its descriptor is closed, as a killed daemon's does.
         const QString folder = m_dir.filePath("codex-home/app-server-control");
         QDir().mkpath(folder);
         sockaddr_un address{};
@@ -48,6 +38,13 @@ public:
         ::bind(descriptor, reinterpret_cast<const sockaddr *>(&address), sizeof address);
         ::close(descriptor);
     }
+    ~FakeCodex()
+    {
+        qunsetenv("ORVANE_FAKE_SCENARIO");
+        qunsetenv("ORVANE_CODEX");
+        qunsetenv("CODEX_HOME");
+    }
+
     void removeDaemonSocket() { QFile::remove(m_dir.filePath("codex-home/app-server-control/app-server-control.sock")); }
 
     // Every launch reads the scenario anew; the file is swapped whole, so a launch under way
@@ -76,29 +73,19 @@ public:
         return events;
     }
 
+    // The `field` of every `event` logged so far, in order.
+    std::vector<std::string> logged(std::string_view event, std::string_view field) const
+    {
+        std::vector<std::string> values;
+        for (const auto &entry : events())
+            if (entry.at("event").as_string() == event)
+                values.emplace_back(entry.at(field).as_string());
+        return values;
+    }
     // The lines the App Servers received; a fake logs a line before it answers it.
-    std::vector<std::string> received() const
-    {
-        std::vector<std::string> lines;
-        for (const auto &event : events())
-            if (event.at("event") == "in")
-                lines.emplace_back(event.at("line").as_string());
-        return lines;
-    }
-
+    std::vector<std::string> received() const { return logged("in", "line"); }
     // The argument lists of every launch, short commands included, joined by blanks.
-    std::vector<std::string> launches() const
-    {
-        std::vector<std::string> launches;
-        for (const auto &event : events())
-            if (event.at("event") == "launch") {
-                std::string joined;
-                for (const auto &argument : event.at("args").as_array())
-                    joined += (joined.empty() ? "" : " ") + std::string(argument.as_string());
-                launches.push_back(joined);
-            }
-        return launches;
-    }
+    std::vector<std::string> launches() const { return logged("launch", "args"); }
 
 private:
     QTemporaryDir m_dir;

@@ -15,8 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     for (const auto chunk : {bytes.substr(0, cut), bytes.substr(cut)}) {
         const auto fed = framing.feed(chunk);
         for (const auto &line : fed.messages)
-            if (const auto message = orvane::parseMessage(line))
-                (void)message->if_contains("id");
+            (void)orvane::parseMessage(line);
         if (fed.failed)
             break;
     }

@@ -16,9 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     orvane::WebSocketFraming framing;
     const std::string request = framing.start();
     if (frames) {
-        const std::string name = "Sec-WebSocket-Key: ";
-        const auto start = request.find(name) + name.size();
-        const std::string key = request.substr(start, request.find("\r\n", start) - start);
+        // A key is 16 bytes in base64: 24 characters.
+        const std::string key = request.substr(request.find("Sec-WebSocket-Key: ") + 19, 24);
         const auto fed = framing.feed("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                                       "Sec-WebSocket-Accept: " + orvane::WebSocketHandshake::acceptFor(key) + "\r\n\r\n");
         if (fed.failed || !framing.ready())

@@ -7,10 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
 #include <QRegularExpression>
 
-#include <set>
 #include <sstream>
 
 #include <signal.h>
@@ -21,57 +19,29 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto recheck = 300ms;
-constexpr const char *dedicated = "Dedicated stdio";
-constexpr const char *proxied = "Managed daemon proxy";
 const std::string probe = "app-server daemon version";
 
-// The fixture's replies laid over the session's, key by key.
 json::object scenario(bool daemonRuns)
 {
-    const auto overlay = fixture("daemon-move.json");
+    auto scenario = fixture("daemon-move.json").as_object();
     // A probe outlasting the recheck interval: only the probe's own guard keeps a second away.
-    json::object scenario{{"daemon", {{"exitCode", daemonRuns ? 0 : 1}, {"delayMs", recheck.count() + 100}}}};
-    for (const char *mode : {"stdio", "proxy"}) {
-        auto view = session({{"t-run", "thinking"}, {"t-approve", "thinking"}, {"t-done", "finished", 1796590000}});
-        for (const auto &[method, reply] : overlay.at(mode).as_object())
-            for (const auto &[key, value] : reply.as_object())
-                view["methods"].as_object()[method].as_object()[key] = value;
-        scenario[mode] = std::move(view);
-    }
+    scenario["daemon"] = {{"exitCode", daemonRuns ? 0 : 1}, {"delayMs", recheck.count() + 100}};
     return scenario;
 }
 
 std::size_t launchesOf(const FakeCodex &codex, const std::string &arguments)
 {
-    const auto all = codex.launches();
-    return static_cast<std::size_t>(std::count(all.begin(), all.end(), arguments));
+    return std::ranges::count(codex.launches(), arguments);
 }
 
-// The largest number of daemon probes that ran at the same time.
-std::size_t probesAtOnce(const FakeCodex &codex)
+// The connection mode and each thread's status, in the snapshot's order.
+std::string shown(const json::object &snapshot)
 {
-    std::set<std::int64_t> running;
-    std::size_t most = 0;
-    for (const auto &event : codex.events()) {
-        if (event.at("event") == "launch" && event.at("args") == json::array{"app-server", "daemon", "version"}) {
-            running.insert(event.at("pid").as_int64());
-            most = std::max(most, running.size());
-        } else if (event.at("event") == "exit") {
-            running.erase(event.at("pid").as_int64());
-        }
-    }
-    return most;
-}
-
-json::value statusOf(const json::object &snapshot, std::string_view id)
-{
+    std::string line(snapshot.at("companion").at("connectionMode").as_string());
     for (const auto &thread : snapshot.at("threads").as_array())
-        if (thread.at("id") == json::value(id))
-            return thread.at("status");
-    return "missing";
+        line += " " + std::string(thread.at("id").as_string()) + "=" + std::string(thread.at("status").as_string());
+    return line;
 }
-
-json::value modeOf(const json::object &snapshot) { return snapshot.at("companion").at("connectionMode"); }
 
 // Whether the headless report printed a line whose text after "HH:MM:SS " matches `pattern`.
 bool told(const std::ostringstream &out, const std::string &pattern)
@@ -96,8 +66,7 @@ TEST(CompanionDaemon, ADedicatedChildGivesWayToTheDaemonAndTheGlassesSeeLiveTurn
     });
     std::ostringstream printed;
     HeadlessReport report(*model, printed);
-    QElapsedTimer sinceStart;
-    sinceStart.start();
+    const auto started = std::chrono::steady_clock::now();
     model->start();
     ASSERT_TRUE(glasses.connect());
 
@@ -105,63 +74,49 @@ TEST(CompanionDaemon, ADedicatedChildGivesWayToTheDaemonAndTheGlassesSeeLiveTurn
     // are not shown as stopped either.
     auto snapshot = glasses.connectedSnapshot();
     ASSERT_TRUE(snapshot);
-    EXPECT_EQ(modeOf(*snapshot), dedicated);
-    EXPECT_EQ(statusOf(*snapshot, "t-run"), "unknown");
-    EXPECT_EQ(statusOf(*snapshot, "t-approve"), "unknown");
-    EXPECT_TRUE(told(printed, "Codex: own App Server\\.")) << printed.str();
+    EXPECT_EQ(shown(*snapshot), "Dedicated stdio t-run=unknown t-approve=unknown t-done=finished");
 
     // Probed again while dedicated, never more often than the interval, never two at once.
     ASSERT_TRUE(waitUntil([&] { return launchesOf(codex, probe) >= 3; }, 15s));
-    const auto probes = launchesOf(codex, probe);
     // The one connecting makes, then one per recheck interval at most.
-    EXPECT_LE(probes, 1 + std::size_t(sinceStart.elapsed() / recheck.count()));
+    EXPECT_LE(launchesOf(codex, probe), 1 + std::size_t((std::chrono::steady_clock::now() - started) / recheck));
     EXPECT_EQ(launchesOf(codex, "app-server proxy"), 0u);
 
     codex.replace(scenario(true));
 
     // Every snapshot until the move says connected and comes from full reads: a refresh the
     // move cut short stays quiet.
-    while ((snapshot = nextSnapshot(glasses.socket)) && modeOf(*snapshot) != proxied) {
+    while ((snapshot = nextSnapshot(glasses.socket)) && !shown(*snapshot).starts_with("Managed daemon proxy")) {
         ASSERT_TRUE(snapshot->at("companion").at("connected").as_bool()) << json::serialize(*snapshot);
-        EXPECT_EQ(statusOf(*snapshot, "t-done"), "finished") << snapshot->at("sequence");
+        EXPECT_TRUE(shown(*snapshot).ends_with("t-done=finished")) << shown(*snapshot);
     }
     ASSERT_TRUE(snapshot);
-    EXPECT_EQ(statusOf(*snapshot, "t-run"), "thinking");
-    EXPECT_EQ(statusOf(*snapshot, "t-approve"), "waiting_for_approval");
     EXPECT_TRUE(told(printed, "Codex: through the managed daemon\\.")) << printed.str();
-    EXPECT_EQ(model->appServer().connectionMode(), proxied);
     EXPECT_TRUE(model->codexConnected());
-    EXPECT_TRUE(errors.empty()) << errors.front();
     // The proxy is kept and no more probes run; no refresh the move overtook shows what the
     // dedicated child could not see.
     const auto probesAfterMove = launchesOf(codex, probe);
-    QElapsedTimer afterMove;
-    afterMove.start();
-    while (afterMove.elapsed() < 3 * recheck.count()) {
+    const auto moved = std::chrono::steady_clock::now();
+    do {
+        EXPECT_EQ(shown(*snapshot), "Managed daemon proxy t-run=thinking t-approve=waiting_for_approval t-done=finished")
+            << snapshot->at("sequence");
         snapshot = nextSnapshot(glasses.socket);
         ASSERT_TRUE(snapshot);
-        EXPECT_EQ(modeOf(*snapshot), proxied);
-        EXPECT_EQ(statusOf(*snapshot, "t-run"), "thinking") << snapshot->at("sequence");
-        EXPECT_EQ(statusOf(*snapshot, "t-approve"), "waiting_for_approval") << snapshot->at("sequence");
-        EXPECT_EQ(statusOf(*snapshot, "t-done"), "finished") << snapshot->at("sequence");
-    }
+    } while (std::chrono::steady_clock::now() - moved < 3 * recheck);
     EXPECT_EQ(launchesOf(codex, probe), probesAfterMove);
     EXPECT_EQ(launchesOf(codex, "app-server proxy"), 1u);
     EXPECT_EQ(launchesOf(codex, "app-server --stdio"), 1u);
     for (const auto &event : codex.events())
-        if (event.at("event") == "launch" && event.at("args") == json::value(json::array{"app-server", "--stdio"})) {
+        if (event.at("event") == "launch" && event.at("args") == "app-server --stdio") {
             const auto pid = static_cast<pid_t>(event.at("pid").as_int64());
             EXPECT_TRUE(waitUntil([pid] { return ::kill(pid, 0) != 0; })) << "dedicated child " << pid << " lives on";
         }
-    EXPECT_EQ(probesAtOnce(codex), 1u);
-    EXPECT_TRUE(errors.empty());
+    EXPECT_TRUE(codex.logged("overlap", "event").empty()) << "two daemon probes ran at once";
+    EXPECT_TRUE(errors.empty()) << errors.front();
 
     // The relay goes away: each try is told with its reason and wait, then the return.
     glasses.relay.stop();
-    EXPECT_TRUE(told(printed, QRegularExpression::escape("Relay not connected: Could not reach the relay at "
-                                                         + glasses.relay.baseUrl().toString()
-                                                         + ": connection refused. Is orvane-relay running? make run starts one.")
-                                      .toStdString() + " Next try in 1 s\\.")) << printed.str();
+    EXPECT_TRUE(told(printed, "Relay not connected: Could not reach the relay at .+ Next try in 1 s\\.")) << printed.str();
     glasses.relay.start();
     EXPECT_TRUE(waitUntil([&] { return model->relayConnected(); }));
     EXPECT_TRUE(told(printed, "Relay not connected: .+\\n\\d\\d:\\d\\d:\\d\\d Relay connected\\.")) << printed.str();

@@ -15,10 +15,7 @@
 namespace orvane {
 namespace {
 
-using test::fixture;
-
-using test::encodeRaw;
-using test::WebSocketServerPeer;
+using namespace test;
 
 struct Outcome {
     std::vector<std::string> messages;
@@ -98,6 +95,9 @@ TEST(WebSocketFraming, DeliversMessagesAndAnswersControlFramesHoweverTheStreamIs
             EXPECT_FALSE(answered.failed);
             EXPECT_EQ(answered.pongs, row.pongs);
             EXPECT_EQ(answered.closed, row.closed || row.failed);
+            // What came in goes back out, masked, and the peer reads it as it was.
+            for (const auto &message : framing.ready() ? outcome.messages : std::vector<std::string>())
+                EXPECT_EQ(peer.feed(framing.encode(message)).messages, std::vector<std::string>{message});
         }
 }
 
@@ -108,14 +108,9 @@ TEST(WebSocketFraming, SendsMaskedTextFramesAfterAFreshKeyAndTakesTheLargestMess
     // The peer checks the request line and every header of the upgrade.
     ASSERT_FALSE(feedInChunks(framing, peer.feed(framing.start()).reply, std::string::npos).failed);
     EXPECT_EQ(WebSocketFraming().start().find(peer.requestHeaders().at("sec-websocket-key")), std::string::npos);
-    for (const auto &message : {std::string(), big.substr(0, 300), big}) {
-        const auto bytes = framing.encode(message);
-        EXPECT_EQ(bytes.front(), '\x81');
-        EXPECT_EQ(peer.feed(bytes).messages, std::vector<std::string>{message});
-    }
+    EXPECT_EQ(framing.encode("{}").front(), '\x81');
     EXPECT_NE(framing.encode("{}"), framing.encode("{}"));
-    const auto largest = feedInChunks(framing, peer.text(std::string(64 << 20, 'x')), 1 << 20);
-    EXPECT_EQ(largest.messages.size(), 1u);
+    EXPECT_EQ(feedInChunks(framing, peer.text(std::string(64 << 20, 'x')), 1 << 20).messages.size(), 1u);
 }
 
 // Each row: the head a daemon answers the upgrade with (KEY stands for the right accept value),
