@@ -1,5 +1,5 @@
-// The model's own state: pairing through orvane-relay, the stored choices and credentials,
-// start at login, the relay address and the debug report.
+// The model's own state: the stored choices and credentials, the relay address and the debug
+// report. Pairing and unpairing are headless_instance_test's and companion_window_test's.
 #include "companion_harness.h"
 
 #include "companion/relay_base_url.h"
@@ -9,75 +9,15 @@
 #include <waits.h>
 #include <gtest/gtest.h>
 
-#include <QFile>
-#include <QTemporaryDir>
-
 #include <sstream>
 
 namespace orvane::test {
 namespace {
 
-std::string message(const CompanionModel &model)
-{
-    return model.pairingMessage().toStdString();
-}
-
-std::optional<PairingCredentials> stored()
-{
-    const auto bytes = KeychainStore::load(CompanionModel::credentialAccount);
-    return bytes ? decodeText<PairingCredentials>(*bytes) : std::nullopt;
-}
-
 struct RelayUrl {
     explicit RelayUrl(const QUrl &url) { qputenv("ORVANE_RELAY_URL", url.toString().toUtf8()); }
     ~RelayUrl() { qunsetenv("ORVANE_RELAY_URL"); }
 };
-
-// What is typed is PairingInput's (orvane_companion_rules_test) and the relay's answers are
-// relay_publisher_test's; here, what the model keeps of them.
-TEST(CompanionPairing, ReplacesAndRemovesThePairingAndKeepsNothingTheStoreRefused)
-{
-    LocalRelay relay;
-    RelayUrl url(relay.baseUrl());
-    CompanionModel model(testOptions());
-    std::optional<PairingCredentials> previous;
-    for (const auto &typed : {relay.issuePin(), relay.issuePin()}) {
-        model.setPairingPIN(typed);
-        awaitTask(model.pair());
-        EXPECT_EQ(message(model), "Paired. Your glasses will update in a moment.");
-        EXPECT_TRUE(model.paired());
-        EXPECT_EQ(model.pairingPIN(), typed);
-        ASSERT_TRUE(stored());
-        EXPECT_EQ(stored(), model.relay().credentials());
-        EXPECT_NE(stored(), previous);
-        previous = stored();
-        EXPECT_TRUE(waitUntil([&] { return model.relayConnected(); }));
-    }
-    EXPECT_GE(model.eventCount(), 1);
-
-    awaitTask(model.unpair());
-    EXPECT_EQ(message(model), "Pairing removed and relay data deleted.");
-    EXPECT_FALSE(model.paired());
-    EXPECT_FALSE(model.relayConnected());
-    EXPECT_TRUE(model.pairingPIN().isEmpty());
-    EXPECT_FALSE(stored());
-    EXPECT_FALSE(model.relay().credentials());
-    // The relay ended the channel: its publisher token opens nothing any more.
-    EXPECT_FALSE(TestSocket().authenticate(socketUrl(relay.baseUrl(), previous->channelId.c_str()), "publisher",
-                                           previous->publisherToken.c_str()));
-
-    // A store that refuses to save.
-    auto options = testOptions();
-    options.credentialStore.save = [](std::string_view, std::string_view) {
-        throw CredentialStoreError("Unable to keep the pairing in the system's credential store: refused");
-    };
-    CompanionModel refusing(options);
-    refusing.setPairingPIN(relay.issuePin());
-    awaitTask(refusing.pair());
-    EXPECT_EQ(message(refusing), "Unable to keep the pairing in the system's credential store: refused");
-    EXPECT_FALSE(refusing.paired());
-    EXPECT_FALSE(refusing.relay().credentials());
-}
 
 // Reading broken records is records_test's, the report's lines orvane_companion_rules_test's,
 // the message of a relay out of reach hostile_relay_test's.
@@ -105,29 +45,9 @@ TEST(CompanionLocalState, StartsFromWhatIsStoredAndForgetsItAll)
     awaitTask(model.clearLocalData());
     EXPECT_EQ(SettingsStore::load(), SharingSettings{});
     EXPECT_FALSE(model.paired());
-    EXPECT_FALSE(stored());
+    EXPECT_FALSE(KeychainStore::load(CompanionModel::credentialAccount));
     EXPECT_TRUE(model.threads().empty());
-    EXPECT_TRUE(message(model).starts_with("Pairing removed from this computer")) << message(model);
-}
-
-TEST(CompanionLocalState, AppliesStartAtLoginAfterStoringEachChange)
-{
-    QTemporaryDir home;
-    const QString folder = home.filePath("autostart");
-    const QString installed = home.filePath("orvane");
-    for (const QString &path : {installed, folder}) {
-        QFile file(path); // the installed program, and a file where the folder should be
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    }
-    auto options = testOptions();
-    options.loginItem = LoginItem(folder, installed, installed);
-    CompanionModel model(options);
-    SharingSettings settings;
-    settings.startAtLogin = true;
-    model.setSettings(settings);
-    ASSERT_TRUE(model.lastError());
-    EXPECT_TRUE(model.lastError()->starts_with("Start at login could not be changed: ")) << *model.lastError();
-    EXPECT_EQ(SettingsStore::load(), settings); // stored before applying
+    EXPECT_TRUE(model.pairingMessage().startsWith("Pairing removed from this computer")) << model.pairingMessage().toStdString();
 }
 
 TEST(CompanionRelayUrl, RefusesWhatIsNoAbsoluteUrlWithOneLine)
