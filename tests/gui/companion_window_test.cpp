@@ -4,6 +4,7 @@
 #include "fake_codex.h"
 
 #include "companion/settings_store.h"
+#include "relay/keychain_store.h"
 #include "ui/clamped_label.h"
 #include "ui/local_time_text.h"
 #include "ui/main_view.h"
@@ -153,8 +154,8 @@ TEST(CompanionWindow, StatusPageAndMenuFollowTheModelAndEachClickRefreshesOnce)
     EXPECT_FALSE(window.isVisible());
 }
 
-// One user's visit to the other pages: every control named and reached by the keyboard, a pairing
-// and its end, then sharing choices stored at once and reset by clearing local data.
+// One user's visit to the other pages: every control named and reached by the keyboard, a pairing,
+// its end and a new one, then sharing choices stored at once, the report, and clearing local data.
 TEST(CompanionWindow, PairsUnpairsAndStoresSharingChoicesOnPagesReachedByTheKeyboard)
 {
     SharingSettings stored;
@@ -189,7 +190,6 @@ TEST(CompanionWindow, PairsUnpairsAndStoresSharingChoicesOnPagesReachedByTheKeyb
     auto *pin = page->findChild<QLineEdit *>();
     auto *pair = withText(page, "Pair");
     const auto unpairShown = [&] { return withText(page, "Unpair and delete relay data")->isVisible(); };
-    EXPECT_THAT(shown(page), testing::Not(Contains("Unpair and delete relay data")));
     EXPECT_EQ(shown(page).size(), 4u); // title, instruction, Pair, the privacy note; no status line
     EXPECT_THAT(shown(page), Contains("Pair your glasses"));
 
@@ -209,6 +209,8 @@ TEST(CompanionWindow, PairsUnpairsAndStoresSharingChoicesOnPagesReachedByTheKeyb
     QTest::keyClicks(pin, relay.issuePin());
     QTest::keyClick(pin, Qt::Key_Return);
     ASSERT_TRUE(waitUntil([&] { return model.paired(); }, 20s));
+    const auto first = model.relay().credentials();
+    ASSERT_TRUE(first);
     EXPECT_TRUE(unpairShown());
     EXPECT_THAT(shown(page), Contains("Paired. Your glasses will update in a moment."));
     EXPECT_TRUE(waitUntil([&] { return model.relayConnected(); }));
@@ -223,7 +225,16 @@ TEST(CompanionWindow, PairsUnpairsAndStoresSharingChoicesOnPagesReachedByTheKeyb
     EXPECT_FALSE(pair->isEnabled());
     EXPECT_THAT(shown(page), Contains("Pairing removed and relay data deleted."));
     EXPECT_TRUE(showsIcon(menu, MenuContent::disconnectedIcon()));
-    qunsetenv("ORVANE_RELAY_URL");
+    // The relay ended the channel: its publisher token opens nothing any more.
+    EXPECT_FALSE(TestSocket().authenticate(socketUrl(relay.baseUrl(), first->channelId.c_str()), "publisher",
+                                           first->publisherToken.c_str()));
+    // Paired again, with a channel of its own.
+    QTest::keyClicks(pin, relay.issuePin());
+    QTest::mouseClick(pair, Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return model.paired(); }, 20s));
+    const auto second = model.relay().credentials();
+    ASSERT_TRUE(second && second->channelId != first->channelId);
+    EXPECT_EQ(decodeText<PairingCredentials>(*KeychainStore::load(CompanionModel::credentialAccount)), second);
 
     // On only while both fields are; switching it sets both.
     auto *combined = withText<QCheckBox>(&sharing, "Activity status and elapsed time");
@@ -244,34 +255,25 @@ TEST(CompanionWindow, PairsUnpairsAndStoresSharingChoicesOnPagesReachedByTheKeyb
     EXPECT_THAT(shown(&sharing), testing::IsSupersetOf({"Shared display data", "Transcript", "This computer",
                                                          "Start at login", "Native completion notifications"}));
 
+    // The report names the channel by its start, never a token.
     window.select("debug");
     QTest::mouseClick(withText(window.page(), "Copy report"), Qt::LeftButton);
-    EXPECT_THAT(QApplication::clipboard()->text().split('\n'), Contains("Pairing: none"));
+    const QString report = QApplication::clipboard()->text();
+    EXPECT_THAT(report.split('\n'), Contains(QString::fromStdString("Pairing: " + second->channelId.substr(0, 8)) + QChar(0x2026)));
+    EXPECT_FALSE(report.contains(QString::fromStdString(second->publisherToken)));
 
-    // No confirmation: the click clears, and the sharing page shows the defaults at once.
+    // No confirmation: the click clears, with no relay to tell, and the sharing page shows the
+    // defaults at once.
+    relay.stop();
     QTest::mouseClick(withText(window.page(), "Clear local data"), Qt::LeftButton);
     ASSERT_TRUE(waitUntil([&] { return model.settings() == SharingSettings{}; }));
     EXPECT_TRUE(withText<QCheckBox>(&sharing, "Thread titles")->isChecked());
     EXPECT_EQ(level->currentText(), "Messages only");
     EXPECT_EQ(SettingsStore::load(), SharingSettings{});
-}
-
-TEST(CompanionWindow, LongTitlesAreCutToTwoLinesWithAnEllipsis)
-{
-    ClampedLabel title(2);
-    title.resize(200, 100);
-    const std::pair<QString, int> rows[]{// text, lines shown
-                                         {"Short", 1},
-                                         {QString("word ").repeated(100), 2},
-                                         {QString(300, 'x'), 2}};
-    for (const auto &[text, lines] : rows) {
-        title.setText(text);
-        const QStringList shownLines = title.shownLines();
-        ASSERT_EQ(shownLines.size(), lines) << text.toStdString();
-        EXPECT_EQ(shownLines.last().endsWith(QChar(0x2026)), lines == 2) << text.toStdString();
-        for (const QString &line : shownLines)
-            EXPECT_LE(title.fontMetrics().horizontalAdvance(line), 200);
-    }
+    ASSERT_TRUE(waitUntil([&] { return !model.paired(); }));
+    EXPECT_FALSE(KeychainStore::load(CompanionModel::credentialAccount));
+    EXPECT_TRUE(model.pairingMessage().startsWith("Pairing removed from this computer")) << model.pairingMessage().toStdString();
+    qunsetenv("ORVANE_RELAY_URL");
 }
 
 } // namespace

@@ -1,8 +1,8 @@
 // The installed `orvane --headless`, one per user, against the fake App Server and a relay of
-// the test's own, the glasses played by this test: what it prints as Codex's state changes,
-// later starts and requests reaching it through its socket, pairing, sharing choices and
-// unpairing from the command line, a crash that must not block the next start, and two
-// starting together leaving one. The real Codex CLI is codex_integration_mode_test's.
+// the test's own, the glasses played by this test: what it prints, later starts and requests
+// reaching it through its socket, pairing, sharing choices and unpairing from the command line,
+// a crash that must not block the next start, and two starting together leaving one. The real
+// Codex CLI is codex_integration_mode_test's; a replaced App Server, glasses_page_test's.
 #include "companion/relay_base_url.h"
 #include "companion/settings_store.h"
 #include "relay/keychain_store.h"
@@ -18,8 +18,7 @@
 #include <QStandardPaths>
 
 #include <csignal>
-
-#include <sys/stat.h>
+#include <sstream>
 
 namespace orvane::test {
 namespace {
@@ -28,18 +27,6 @@ using namespace std::chrono_literals;
 
 const QString prefix = ORVANE_INSTALLED_PREFIX;
 const QString orvane = prefix + "/bin/orvane";
-
-json::object scenario(const char *state)
-{
-    return {{"version", {{"output", "codex-cli 0.171.0\n"}}}, {"stdio", session({{"t1", state}})}};
-}
-
-QProcessEnvironment withRelay(const QUrl &relay)
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("ORVANE_RELAY_URL", relay.toString());
-    return environment;
-}
 
 json::object parse(const QByteArray &bytes)
 {
@@ -58,9 +45,10 @@ const json::value *transcriptOf(const json::object &snapshot)
 
 TEST(HeadlessInstance, PrintsChangesAnswersLaterStartsAndIsPairedSharedAndUnpairedFromTheCommandLine)
 {
-    FakeCodex codex(scenario("thinking"));
+    FakeCodex codex({{"version", {{"output", "codex-cli 0.171.0\n"}}}, {"stdio", session({{"t1", "thinking"}})}});
     LocalRelay relay;
-    const QProcessEnvironment environment = withRelay(relay.baseUrl());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("ORVANE_RELAY_URL", relay.baseUrl().toString());
     const auto orvaneRun = [&](const QStringList &arguments, std::chrono::milliseconds limit = 10s) {
         return run(orvane, arguments, environment, limit);
     };
@@ -81,12 +69,6 @@ TEST(HeadlessInstance, PrintsChangesAnswersLaterStartsAndIsPairedSharedAndUnpair
     EXPECT_EQ(previewed.at("companion").at("connected"), true);
     EXPECT_EQ(previewed.at("threads").at(0).at("title"), "Task t1");
     EXPECT_EQ(previewed.at("threads").at(0).at("transcriptAvailability"), "messages");
-    // A relay nobody listens on is named, with what to do; nothing to unpair.
-    const Finished unreachable = run(orvane, {"--pair", "123456"}, withRelay(QUrl("http://127.0.0.1:9")), 30s);
-    EXPECT_EQ(unreachable.exitCode, 1);
-    EXPECT_EQ(unreachable.err, "Could not reach the relay at http://127.0.0.1:9: connection refused. Is orvane-relay running? "
-                               "make run starts one.\n");
-    EXPECT_EQ(orvaneRun({"--unpair"}, 30s).out, "Nothing was paired; nothing to remove.\n");
 
     auto companion = std::make_unique<RunningCompanion>(orvane, environment);
     for (const QString line : {"Not paired.", "Codex connected.", "Codex: own App Server.", "1 thread; current: \"Task t1\", Thinking\u2026"})
@@ -177,23 +159,6 @@ TEST(HeadlessInstance, PrintsChangesAnswersLaterStartsAndIsPairedSharedAndUnpair
     subscriber.send(QByteArray::fromStdString(json::serialize(json::object{{"type", "command"}, {"command", stop}})));
     EXPECT_TRUE(companion->waitForLine("Glasses asked to stop \"Task t1\": succeeded, Codex was asked to stop.")) << companion->dump();
 
-    // Refreshes that changed nothing, several by now, printed nothing.
-    for (const QString once : {"Codex connected.", "Codex: own App Server.", "Paired.", "Relay connected."})
-        EXPECT_EQ(companion->lines().filter(QRegularExpression("^\\S+ " + QRegularExpression::escape(once) + "$")).size(), 1)
-            << once.toStdString();
-
-    // A killed App Server is replaced by the next refresh, which finds the turn finished.
-    codex.replace(scenario("finished"));
-    const auto before = companion->appServerChildren();
-    ASSERT_EQ(before.size(), 1u);
-    ::kill(static_cast<pid_t>(before.front()), SIGKILL);
-    ASSERT_TRUE(companion->waitForLine("Thread \"Task t1\": Finished")) << companion->dump();
-    const auto after = companion->appServerChildren();
-    EXPECT_TRUE(after.size() == 1 && after.front() != before.front());
-    while ((snapshot = nextSnapshot(subscriber)) && snapshot->at("threads").at(0).at("status") != "finished") {
-    }
-    ASSERT_TRUE(snapshot && snapshot->at("companion").at("connected") == true) << "no snapshot after the App Server came back";
-
     // Unpairing deletes the channel: the relay ends the glasses' socket, and the publisher
     // token opens nothing any more. Frames already on their way may land, none made after.
     const Finished unpairing = orvaneRun({"--unpair"}, 30s);
@@ -235,30 +200,22 @@ TEST(HeadlessInstance, PrintsChangesAnswersLaterStartsAndIsPairedSharedAndUnpair
     EXPECT_TRUE(survivor.running());
 }
 
-// What the store says without a Secret Service is relay_no_secret_service_test's; here, that the
-// choice reaches the program.
-TEST(HeadlessInstance, KeepsThePairingInThePrivateFileWhenChosen)
+TEST(CompanionRelayUrl, RefusesWhatIsNoAbsoluteUrlWithOneLine)
 {
-    LocalRelay relay;
-    QProcessEnvironment environment = withRelay(relay.baseUrl());
-    environment.insert("ORVANE_CREDENTIAL_STORE", "file");
-    const Finished paired = run(orvane, {"--pair", relay.issuePin()}, environment, 30s);
-    EXPECT_EQ(paired.exitCode, 0) << paired.err.toStdString();
-    EXPECT_FALSE(KeychainStore::load(CompanionModel::credentialAccount));
-    const QString file = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/orvane/credentials.json";
-    const auto kept = [&file] {
-        QFile credentials(file);
-        const auto all = parse(credentials.open(QIODevice::ReadOnly) ? credentials.readAll() : "{}");
-        const auto *entry = all.if_contains("relay-publisher");
-        return entry ? decodeText<PairingCredentials>(entry->as_string()) : std::nullopt;
-    };
-    EXPECT_TRUE(kept());
-    struct stat info {};
-    ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
-    const Finished unpaired = run(orvane, {"--unpair"}, environment, 30s);
-    EXPECT_EQ(unpaired.out, "Pairing removed and relay data deleted.\n");
-    EXPECT_FALSE(kept());
+    const auto fallback = RelayBaseUrl::fallback();
+    EXPECT_EQ(fallback, QUrl(QString("http://127.0.0.1:8787")));
+    const auto table = fixture("relay-urls.json");
+    for (const auto &row : table.at("rows").as_array()) {
+        const auto &configured = row.at(0), &chosen = row.at(1);
+        const auto label = json::serialize(configured);
+        std::ostringstream errors;
+        const auto used = RelayBaseUrl::choose(
+            configured.is_null() ? std::nullopt : std::optional(QString::fromStdString(std::string(configured.as_string()))), errors);
+        EXPECT_EQ(used, chosen.is_null() ? fallback : QUrl(QString::fromStdString(std::string(chosen.as_string())))) << label;
+        const auto told = errors.str();
+        EXPECT_EQ(std::count(told.begin(), told.end(), '\n'), chosen.is_null() ? 1 : 0) << label;
+        EXPECT_EQ(told.find("ORVANE_RELAY_URL") != std::string::npos, chosen.is_null()) << label;
+    }
 }
 
 TEST(HeadlessInstance, InstallsTheDesktopEntryIconAndADisabledUserUnit)

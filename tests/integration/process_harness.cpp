@@ -27,22 +27,17 @@ Finished run(const QString &program, const QStringList &arguments, const QProces
             QString::fromUtf8(process.readAllStandardError())};
 }
 
-std::vector<qint64> processesWith(const QByteArray &entry)
-{
-    std::vector<qint64> found;
-    for (const auto &name : QDir("/proc").entryList(QDir::Dirs)) {
-        bool number = false;
-        const auto pid = name.toLongLong(&number);
-        QFile environ("/proc/" + name + "/environ");
-        if (number && environ.open(QIODevice::ReadOnly) && environ.readAll().split('\0').contains(entry))
-            found.push_back(pid);
-    }
-    return found;
-}
-
 bool noneLeft(const QByteArray &entry, std::chrono::milliseconds limit)
 {
-    return waitUntil([&] { return processesWith(entry).empty(); }, limit);
+    const auto anyWith = [&entry] {
+        for (const auto &name : QDir("/proc").entryList(QDir::Dirs)) {
+            QFile environ("/proc/" + name + "/environ");
+            if (environ.open(QIODevice::ReadOnly) && environ.readAll().split('\0').contains(entry))
+                return true;
+        }
+        return false;
+    };
+    return waitUntil([&] { return !anyWith(); }, limit);
 }
 
 std::optional<boost::json::object> nextOfType(TestSocket &socket, std::string_view type,

@@ -33,8 +33,8 @@ struct Finished {
 Finished run(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment,
              std::chrono::milliseconds limit = std::chrono::minutes(2));
 
-// Every process whose environment holds this exact entry ("HOME=/tmp/x"): a run's children.
-std::vector<qint64> processesWith(const QByteArray &entry);
+// Whether, within `limit`, no process's environment holds this exact entry ("HOME=/tmp/x"):
+// none of a run's children is left.
 bool noneLeft(const QByteArray &entry, std::chrono::milliseconds limit = std::chrono::seconds(5));
 
 // The next relay message of `type` on a subscriber socket, passing over others unless `strict`,
