@@ -72,13 +72,6 @@ TEST(CompanionGlasses, SeeTwentyOrderedThreadsRedactedInConsecutiveSnapshotsAndN
     ASSERT_TRUE(glasses.connect());
     const auto first = glasses.connectedSnapshot();
     ASSERT_TRUE(first);
-    // Its keys are glasses_protocol_doc_test's.
-    const auto &health = first->at("companion").as_object();
-    EXPECT_EQ(health.at("codexVersion"), "codex-cli 0.0.0-fake");
-    EXPECT_EQ(health.at("connectionMode"), "Dedicated stdio");
-    EXPECT_EQ(health.at("authenticationMode"), json::value(model->authenticationMode()));
-    EXPECT_NE(model->authenticationMode(), "unknown");
-
     // Active first, then the most recently updated; only the first 20 listed are read.
     const auto &shown = first->at("threads").as_array();
     ASSERT_EQ(shown.size(), 20u);
