@@ -131,16 +131,7 @@ RelayProcess::~RelayProcess()
 
 BareSessionBus::BareSessionBus()
 {
-    const QString config = directory_.filePath("session.conf");
-    QFile file(config);
-    file.open(QIODevice::WriteOnly);
-    file.write(QString("<busconfig><type>session</type><listen>unix:dir=%1</listen><auth>EXTERNAL</auth>"
-                       "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                       "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n")
-                   .arg(directory_.path())
-                   .toUtf8());
-    file.close();
-    daemon_.start("dbus-daemon", {"--nofork", "--print-address", "--config-file=" + config});
+    daemon_.start("dbus-daemon", {"--nofork", "--print-address", "--config-file=" ORVANE_FIXTURES "/bare-session.conf"});
     if (daemon_.waitForReadyRead(10'000))
         address_ = QString::fromUtf8(daemon_.readLine().trimmed());
 }

@@ -89,7 +89,6 @@ public:
     const QString &address() const { return address_; }
 
 private:
-    QTemporaryDir directory_;
     QProcess daemon_;
     QString address_;
 };
