@@ -41,7 +41,6 @@ TEST(CompanionGlasses, SeeTwentyOrderedThreadsRedactedInConsecutiveSnapshotsAndN
     for (int index = 0; threads.size() < 25; ++index)
         threads.push_back({"filler-" + std::to_string(index), "finished", ten - 1000 - index * 10});
     const std::string home = qgetenv("HOME").toStdString();
-    ASSERT_FALSE(home.empty());
     auto previewed = fullThread(threads[5]);
     previewed["preview"] = "Why does export DB_PASSWORD=Hunter2Hunter2 fail?";
     auto stdio = session(threads);
@@ -75,8 +74,6 @@ TEST(CompanionGlasses, SeeTwentyOrderedThreadsRedactedInConsecutiveSnapshotsAndN
     EXPECT_EQ(first->at("activeThreadId"), "t-think");
     ASSERT_NE(threadById(*first, "t-broken"), nullptr);
     EXPECT_EQ(threadById(*first, "t-broken")->at("title"), "Task t-broken");
-    EXPECT_EQ(threadById(*first, "t-think")->at("model"), "gpt-from-config");
-    EXPECT_EQ(threadById(*first, "t-think")->at("reasoningEffort"), "high");
     const auto received = codex.received();
     const auto lists = requests(received, "thread/list");
     ASSERT_FALSE(lists.empty());

@@ -153,19 +153,14 @@ ManagedDaemon::ManagedDaemon(const QString &codexDir)
 ManagedDaemon::~ManagedDaemon()
 {
     run(codex_, {"app-server", "daemon", "stop"}, environment_);
-    // Only a live process started from this home's copy of the CLI, so a recycled id is safe.
-    const auto ours = [this](qint64 pid) {
-        QFile commandLine(QString("/proc/%1/cmdline").arg(pid));
-        return pid > 0 && commandLine.open(QIODevice::ReadOnly) && commandLine.readAll().startsWith(home_.path().toUtf8());
-    };
+    // What still runs, by the ids recorded; only a process started from this home's copy of the
+    // CLI, so a recycled id is safe.
     for (const char *name : {"daemon.pid", "daemon-updater.pid"}) {
         QFile record(home_.path() + "/.codex/app-server-daemon/" + name);
         const qint64 pid = record.open(QIODevice::ReadOnly)
                                ? QJsonDocument::fromJson(record.readAll()).object().value("pid").toInteger() : 0;
-        if (!ours(pid))
-            continue;
-        ::kill(static_cast<pid_t>(pid), SIGTERM);
-        if (!waitUntil([&] { return !ours(pid); }, std::chrono::seconds(5)))
+        QFile commandLine(QString("/proc/%1/cmdline").arg(pid));
+        if (pid > 0 && commandLine.open(QIODevice::ReadOnly) && commandLine.readAll().startsWith(home_.path().toUtf8()))
             ::kill(static_cast<pid_t>(pid), SIGKILL);
     }
 }
