@@ -184,7 +184,6 @@ TEST(CompanionWindow, PairsUnpairsAndStoresSharingChoicesOnPagesReachedByTheKeyb
     auto *pair = withText(page, "Pair");
     const auto unpairShown = [&] { return withText(page, "Unpair and delete relay data")->isVisible(); };
     EXPECT_EQ(shown(page).size(), 4u); // title, instruction, Pair, the privacy note; no status line
-    EXPECT_THAT(shown(page), Contains("Pair your glasses"));
 
     // "Pair" is enabled exactly when six digits are typed, blanks and dashes aside.
     const std::pair<const char *, bool> typed[]{{"12345", false}, {"12-34 56", true}, {"1234567", false}, {"", false}};
@@ -195,7 +194,6 @@ TEST(CompanionWindow, PairsUnpairsAndStoresSharingChoicesOnPagesReachedByTheKeyb
         EXPECT_EQ(model.pairingPIN(), keys);
         EXPECT_EQ(pair->isEnabled(), enabled) << keys;
     }
-    EXPECT_EQ(menu.trayIcon().toolTip(), "Orvane");
 
     // A real PIN from the relay, typed and sent with Return.
     QTest::keyClicks(pin, relay.issuePin());

@@ -67,23 +67,16 @@ TEST(CompanionGlasses, SeeTwentyOrderedThreadsRedactedInConsecutiveSnapshotsAndN
     ASSERT_TRUE(glasses.connect());
     const auto first = glasses.connectedSnapshot();
     ASSERT_TRUE(first);
-    // Active first, then the most recently updated; only the first 20 listed are read.
+    // Active first, then the most recently updated; only the first 20 listed are shown.
     const auto &shown = first->at("threads").as_array();
     ASSERT_EQ(shown.size(), 20u);
     EXPECT_EQ(json::array({shown[0].at("id"), shown[1].at("id"), shown[2].at("id")}), json::array({"t-think", "t-late", "t-early"}));
     EXPECT_EQ(first->at("activeThreadId"), "t-think");
     ASSERT_NE(threadById(*first, "t-broken"), nullptr);
     EXPECT_EQ(threadById(*first, "t-broken")->at("title"), "Task t-broken");
-    const auto received = codex.received();
-    const auto lists = requests(received, "thread/list");
+    const auto lists = requests(codex.received(), "thread/list");
     ASSERT_FALSE(lists.empty());
     EXPECT_EQ(lists.front().at("params").at("limit"), 20);
-    std::set<std::string> read;
-    for (const auto &request : requests(received, "thread/read"))
-        read.emplace(request.at("params").at("threadId").as_string());
-    EXPECT_TRUE(read.contains("t-broken"));
-    for (std::size_t index = 20; index < threads.size(); ++index)
-        EXPECT_FALSE(read.contains(threads[index].id)) << threads[index].id;
 
     const auto second = nextSnapshot(glasses.socket);
     ASSERT_TRUE(second);
@@ -204,9 +197,7 @@ TEST(CompanionCommands, TravelAsDocumentedAndAreCheckedAnsweredAndNumberedOnTheS
         ASSERT_TRUE(frame);
         const std::string type(frame->at("type").as_string());
         ASSERT_TRUE(received.contains(type)) << type;
-        EXPECT_EQ(shape(*frame), shape(received[type])) << "documented:\n"
-                                                         << json::serialize(received[type]) << "\nactual:\n"
-                                                         << json::serialize(*frame);
+        EXPECT_EQ(shape(*frame), shape(received[type])) << json::serialize(*frame);
     };
     const auto next = [&](std::string_view type) { return nextOfType(glasses.socket, type, 15s, true); };
 
