@@ -64,11 +64,6 @@ Widget *withText(const QWidget *page, const QString &text)
     return nullptr;
 }
 
-std::size_t listRequests(const FakeCodex &codex)
-{
-    return requests(codex.received(), "thread/list").size();
-}
-
 std::vector<std::string> menuTexts(MenuContent &menu)
 {
     std::vector<std::string> texts;
@@ -83,8 +78,16 @@ bool showsIcon(MenuContent &menu, const QIcon &icon)
     return !wanted.isNull() && menu.trayIcon().icon().pixmap(22).toImage() == wanted;
 }
 
-TEST(CompanionWindow, StatusPageAndMenuFollowTheModelAndEachClickRefreshesOnce)
+// One user's visit: the status page and the menu following the model, each click refreshing once;
+// then every control named and reached by the keyboard, a pairing, its end and a new one, sharing
+// choices stored at once, the report, and clearing local data.
+TEST(CompanionWindow, FollowsTheModelAndPairsAndStoresSharingChoicesOnPagesReachedByTheKeyboard)
 {
+    SharingSettings stored;
+    stored.elapsedTime = false;
+    SettingsStore::save(stored);
+    LocalRelay relay;
+    qputenv("ORVANE_RELAY_URL", relay.baseUrl().toString().toUtf8());
     auto stdio = session({{"t-1", "thinking"}});
     auto &methods = stdio["methods"].as_object();
     // A title holding markup is shown as typed.
@@ -97,6 +100,7 @@ TEST(CompanionWindow, StatusPageAndMenuFollowTheModelAndEachClickRefreshesOnce)
     CompanionModel model(testOptions());
     MenuContent menu(model, [] {});
     MainView window(model);
+    const auto lists = [&codex] { return requests(codex.received(), "thread/list").size(); };
 
     EXPECT_EQ(menuTexts(menu), (std::vector<std::string>{"Waiting for Codex", "---", "Refresh", "Open Companion", "---", "Quit"}));
     EXPECT_THAT(shown(window.page()), Contains("Not synced yet"));
@@ -116,7 +120,7 @@ TEST(CompanionWindow, StatusPageAndMenuFollowTheModelAndEachClickRefreshesOnce)
                     "<b>Ship</b> & tell", "Thinking\u2026", *model.currentThread()->projectName, "Refresh now",
                     "Synced " + LocalTimeText::timeOfDay(*model.lastSync()).toStdString()}));
     EXPECT_EQ(menuTexts(menu).front(), "Thinking\u2026");
-    EXPECT_EQ(listRequests(codex), 1u);
+    EXPECT_EQ(lists(), 1u);
 
     // Each click starts one refresh of its own, and returns before it ends.
     auto *refreshNow = withText(window.page(), "Refresh now");
@@ -124,10 +128,10 @@ TEST(CompanionWindow, StatusPageAndMenuFollowTheModelAndEachClickRefreshesOnce)
     QTest::mouseClick(refreshNow, Qt::LeftButton);
     EXPECT_EQ(finished, 1);
     EXPECT_TRUE(waitUntil([&] { return finished == 3; }));
-    EXPECT_EQ(listRequests(codex), 3u);
+    EXPECT_EQ(lists(), 3u);
     menu.menu().actions().at(2)->trigger();
     EXPECT_TRUE(waitUntil([&] { return finished == 4; }));
-    EXPECT_EQ(listRequests(codex), 4u);
+    EXPECT_EQ(lists(), 4u);
 
     // A failing refresh shows its error in the orange row; the next good one takes it away.
     QTest::keyClick(refreshNow, Qt::Key_Space);
@@ -141,28 +145,9 @@ TEST(CompanionWindow, StatusPageAndMenuFollowTheModelAndEachClickRefreshesOnce)
     ASSERT_TRUE(waitUntil([&] { return finished == 6; }));
     EXPECT_FALSE(model.lastError());
     EXPECT_FALSE(errorRow->isVisible());
-    EXPECT_EQ(listRequests(codex), 6u);
+    EXPECT_EQ(lists(), 6u);
 
-    // Gone while a tray item can bring it back.
-    window.setHidesOnClose(true);
-    EXPECT_FALSE(window.close());
-    EXPECT_FALSE(window.isVisible());
-}
-
-// One user's visit to the other pages: every control named and reached by the keyboard, a pairing,
-// its end and a new one, then sharing choices stored at once, the report, and clearing local data.
-TEST(CompanionWindow, PairsUnpairsAndStoresSharingChoicesOnPagesReachedByTheKeyboard)
-{
-    SharingSettings stored;
-    stored.elapsedTime = false;
-    SettingsStore::save(stored);
-    LocalRelay relay;
-    qputenv("ORVANE_RELAY_URL", relay.baseUrl().toString().toUtf8());
-    CompanionModel model(testOptions());
-    MenuContent menu(model, [] {});
-    MainView window(model);
     SharingView sharing(model);
-    window.show();
     sharing.show();
     for (const char *tag : {"status", "pairing", "sharing", "debug"}) {
         window.select(tag);
@@ -264,6 +249,11 @@ TEST(CompanionWindow, PairsUnpairsAndStoresSharingChoicesOnPagesReachedByTheKeyb
     EXPECT_FALSE(KeychainStore::load(CompanionModel::credentialAccount));
     EXPECT_TRUE(model.pairingMessage().startsWith("Pairing removed from this computer")) << model.pairingMessage().toStdString();
     qunsetenv("ORVANE_RELAY_URL");
+
+    // Gone while a tray item can bring it back.
+    window.setHidesOnClose(true);
+    EXPECT_FALSE(window.close());
+    EXPECT_FALSE(window.isVisible());
 }
 
 } // namespace
