@@ -30,7 +30,6 @@ namespace orvane::test {
 namespace {
 
 using testing::Contains;
-using testing::UnorderedElementsAreArray;
 
 // Every text a page shows: labels, buttons, check boxes and group titles that are not hidden.
 std::vector<std::string> shown(const QWidget *page)
@@ -115,7 +114,7 @@ TEST(CompanionWindow, FollowsTheModelAndPairsAndStoresSharingChoicesOnPagesReach
     ASSERT_TRUE(waitUntil([&] { return finished == 1; }, 20s));
     ASSERT_TRUE(model.lastSync() && model.currentThread() && model.currentThread()->projectName);
     EXPECT_THAT(shown(window.page()),
-                UnorderedElementsAreArray(std::vector<std::string>{
+                testing::UnorderedElementsAreArray(std::vector<std::string>{
                     "Orvane", "Codex connected", "Glasses relay disconnected", "Paired disconnected", "Current thread",
                     "<b>Ship</b> & tell", "Thinking\u2026", *model.currentThread()->projectName, "Refresh now",
                     "Synced " + LocalTimeText::timeOfDay(*model.lastSync()).toStdString()}));
@@ -197,7 +196,6 @@ TEST(CompanionWindow, FollowsTheModelAndPairsAndStoresSharingChoicesOnPagesReach
     ASSERT_TRUE(waitUntil([&] { return !model.paired(); }, 20s));
     EXPECT_FALSE(unpairShown());
     EXPECT_TRUE(pin->text().isEmpty());
-    EXPECT_FALSE(pair->isEnabled());
     EXPECT_THAT(shown(page), Contains("Pairing removed and relay data deleted."));
     EXPECT_TRUE(showsIcon(menu, MenuContent::disconnectedIcon()));
     // The relay ended the channel: its publisher token opens nothing any more.

@@ -140,8 +140,7 @@ TEST(HeadlessInstance, PrintsChangesAnswersLaterStartsAndIsPairedSharedAndUnpair
                                            QString::fromStdString(credentials->publisherToken)));
 
     // One line each, time first, never the token.
-    const QStringList lines = companion->lines();
-    for (const QString &line : lines) {
+    for (const QString &line : companion->lines()) {
         EXPECT_TRUE(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d \\S").match(line).hasMatch()) << line.toStdString();
         EXPECT_FALSE(line.contains(QString::fromStdString(credentials->publisherToken)));
     }
@@ -161,7 +160,6 @@ TEST(HeadlessInstance, PrintsChangesAnswersLaterStartsAndIsPairedSharedAndUnpair
     ASSERT_TRUE(survivor.waitForLine("Codex connected.")) << survivor.errors().toStdString();
     const QString answered = orvaneRun({"--status"}).out;
     EXPECT_TRUE(answered.startsWith("Orvane is running (pid " + QString::number(survivor.pid()) + ", since ")) << answered.toStdString();
-    EXPECT_TRUE(survivor.running());
 }
 
 } // namespace

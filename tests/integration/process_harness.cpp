@@ -54,12 +54,6 @@ std::optional<boost::json::object> nextOfType(TestSocket &socket, std::string_vi
     return std::nullopt;
 }
 
-std::optional<boost::json::object> nextSnapshot(TestSocket &socket, std::chrono::milliseconds limit)
-{
-    auto message = nextOfType(socket, "snapshot", limit);
-    return message ? std::optional(message->at("snapshot").as_object()) : std::nullopt;
-}
-
 RunningCompanion::RunningCompanion(const QString &program, const QProcessEnvironment &environment,
                                    const QStringList &arguments)
 {

@@ -42,7 +42,11 @@ bool noneLeft(const QByteArray &entry, std::chrono::milliseconds limit = std::ch
 std::optional<boost::json::object> nextOfType(TestSocket &socket, std::string_view type,
                                               std::chrono::milliseconds limit = std::chrono::seconds(15),
                                               bool strict = false);
-std::optional<boost::json::object> nextSnapshot(TestSocket &socket, std::chrono::milliseconds limit = std::chrono::seconds(15));
+inline std::optional<boost::json::object> nextSnapshot(TestSocket &socket, std::chrono::milliseconds limit = std::chrono::seconds(15))
+{
+    auto message = nextOfType(socket, "snapshot", limit);
+    return message ? std::optional(message->at("snapshot").as_object()) : std::nullopt;
+}
 
 // A long-running `orvane` whose output lines the test reads; terminated, then killed, with the object.
 class RunningCompanion {
