@@ -16,12 +16,11 @@ bool FakeNotificationServer::start()
         && connection_.registerService("org.freedesktop.Notifications");
 }
 
-uint FakeNotificationServer::Notify(const QString &appName, uint replacesId, const QString &, const QString &summary,
+uint FakeNotificationServer::Notify(const QString &, uint replacesId, const QString &, const QString &summary,
                                     const QString &body, const QStringList &, const QVariantMap &hints, int)
 {
     const uint id = replacesId != 0 ? replacesId : nextId_++;
-    calls_.push_back({appName, replacesId, summary, body, hints, id});
-    emit received();
+    calls_.push_back({replacesId, summary, body, hints, id});
     return id;
 }
 

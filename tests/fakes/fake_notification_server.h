@@ -18,7 +18,6 @@ class FakeNotificationServer : public QObject
 
 public:
     struct Call {
-        QString appName;
         uint replacesId = 0;
         QString summary;
         QString body;
@@ -34,10 +33,6 @@ public:
 public slots:
     uint Notify(const QString &appName, uint replacesId, const QString &appIcon, const QString &summary, const QString &body,
                 const QStringList &actions, const QVariantMap &hints, int expireTimeout);
-    QStringList GetCapabilities() { return {"body", "sound"}; }
-
-signals:
-    void received();
 
 private:
     QDBusConnection connection_;

@@ -1,5 +1,5 @@
 // What the glasses receive from the model and what their commands do, the fake App Server
-// playing Codex.
+// playing Codex; the commands as docs/glasses-protocol.md shows them.
 #include "companion_harness.h"
 #include "fake_codex.h"
 #include "fake_notification_server.h"
@@ -10,7 +10,12 @@
 #include <gtest/gtest.h>
 #include <waits.h>
 
+#include <QDateTime>
+#include <QFile>
+#include <QRegularExpression>
+
 #include <filesystem>
+#include <map>
 #include <set>
 
 namespace orvane::test {
@@ -26,15 +31,6 @@ const json::object *threadById(const json::object &snapshot, std::string_view id
     return nullptr;
 }
 
-// The fixture's thread with secrets, its workspace linked from the home folder.
-json::object threadWithSecrets(const std::string &home)
-{
-    std::filesystem::create_directories(home + "/work/client-x/api/src");
-    std::filesystem::create_directory_symlink(home + "/work/client-x", home + "/link-x");
-    QString text = QString::fromStdString(json::serialize(fixture("thread-with-secrets.json").at("thread")));
-    return json::parse(text.replace("{HOME}", QString::fromStdString(home)).toStdString()).as_object();
-}
-
 TEST(CompanionGlasses, SeeTwentyOrderedThreadsRedactedInConsecutiveSnapshotsAndNotifications)
 {
     constexpr std::int64_t ten = 1796594400; // 10:00
@@ -45,13 +41,17 @@ TEST(CompanionGlasses, SeeTwentyOrderedThreadsRedactedInConsecutiveSnapshotsAndN
     for (int index = 0; threads.size() < 25; ++index)
         threads.push_back({"filler-" + std::to_string(index), "finished", ten - 1000 - index * 10});
     const std::string home = qgetenv("HOME").toStdString();
-    ASSERT_FALSE(home.empty());
     auto previewed = fullThread(threads[5]);
     previewed["preview"] = "Why does export DB_PASSWORD=Hunter2Hunter2 fail?";
     auto stdio = session(threads);
     auto &methods = stdio["methods"].as_object();
     methods["thread/read#t-broken"] = json::object{{"error", {{"code", -32603}, {"message", "rollout unreadable"}}}};
-    methods["thread/read#t-named"] = json::object{{"result", {{"thread", threadWithSecrets(home)}}}};
+    // The fixture's thread with secrets, its workspace linked from the home folder.
+    std::filesystem::create_directories(home + "/work/client-x/api/src");
+    std::filesystem::create_directory_symlink(home + "/work/client-x", home + "/link-x");
+    QString named = QString::fromStdString(json::serialize(fixture("thread-with-secrets.json").at("thread")));
+    named.replace("{HOME}", QString::fromStdString(home));
+    methods["thread/read#t-named"] = json::object{{"result", {{"thread", json::parse(named.toStdString())}}}};
     methods["thread/read#t-previewed"] = json::object{{"result", {{"thread", previewed}}}};
     FakeCodex codex({{"stdio", stdio}});
     FakeNotificationServer notifications;
@@ -67,32 +67,14 @@ TEST(CompanionGlasses, SeeTwentyOrderedThreadsRedactedInConsecutiveSnapshotsAndN
     ASSERT_TRUE(glasses.connect());
     const auto first = glasses.connectedSnapshot();
     ASSERT_TRUE(first);
-    // Its keys are glasses_protocol_doc_test's.
-    const auto &health = first->at("companion").as_object();
-    EXPECT_EQ(health.at("codexVersion"), "codex-cli 0.0.0-fake");
-    EXPECT_EQ(health.at("connectionMode"), "Dedicated stdio");
-    EXPECT_EQ(health.at("authenticationMode"), json::value(model->authenticationMode()));
-    EXPECT_NE(model->authenticationMode(), "unknown");
-
-    // Active first, then the most recently updated; only the first 20 listed are read.
+    // Active first, then the most recently updated; only the first 20 listed are shown.
     const auto &shown = first->at("threads").as_array();
     ASSERT_EQ(shown.size(), 20u);
     EXPECT_EQ(json::array({shown[0].at("id"), shown[1].at("id"), shown[2].at("id")}), json::array({"t-think", "t-late", "t-early"}));
     EXPECT_EQ(first->at("activeThreadId"), "t-think");
     ASSERT_NE(threadById(*first, "t-broken"), nullptr);
     EXPECT_EQ(threadById(*first, "t-broken")->at("title"), "Task t-broken");
-    EXPECT_EQ(threadById(*first, "t-think")->at("model"), "gpt-from-config");
-    EXPECT_EQ(threadById(*first, "t-think")->at("reasoningEffort"), "high");
-    const auto received = codex.received();
-    const auto lists = requests(received, "thread/list");
-    ASSERT_FALSE(lists.empty());
-    EXPECT_EQ(lists.front().at("params").at("limit"), 20);
-    std::set<std::string> read;
-    for (const auto &request : requests(received, "thread/read"))
-        read.emplace(request.at("params").at("threadId").as_string());
-    EXPECT_TRUE(read.contains("t-broken"));
-    for (std::size_t index = 20; index < threads.size(); ++index)
-        EXPECT_FALSE(read.contains(threads[index].id)) << threads[index].id;
+    EXPECT_EQ(requests(codex.received(), "thread/list").at(0).at("params").at("limit"), 20);
 
     const auto second = nextSnapshot(glasses.socket);
     ASSERT_TRUE(second);
@@ -113,10 +95,10 @@ TEST(CompanionGlasses, SeeTwentyOrderedThreadsRedactedInConsecutiveSnapshotsAndN
     // One notification per thread that reached a notified state, none for the same state
     // again, each titled as the glasses see it.
     const std::set<std::string> notifiedStates{"finished", "failed", "stopped", "waiting_for_approval", "waiting_for_user"};
-    const auto expected = std::count_if(shown.begin(), shown.end(), [&](const json::value &thread) {
+    const std::size_t expected = std::count_if(shown.begin(), shown.end(), [&](const json::value &thread) {
         return notifiedStates.contains(std::string(thread.at("status").as_string()));
     });
-    ASSERT_TRUE(waitUntil([&] { return notifications.calls().size() >= std::size_t(expected); }));
+    ASSERT_TRUE(waitUntil([&] { return notifications.calls().size() >= expected; }));
     std::set<QString> bodies;
     for (const auto &call : notifications.calls())
         bodies.insert(call.body);
@@ -126,146 +108,138 @@ TEST(CompanionGlasses, SeeTwentyOrderedThreadsRedactedInConsecutiveSnapshotsAndN
     // the same threads come back.
     EXPECT_NE(model->debugReport().find("\nRedactions since start: 6\n"), std::string::npos) << model->debugReport();
 
-    // Usage sharing off: stored at once, and the next snapshot has no usage at all.
-    settings.usageMetrics = false;
-    model->setSettings(settings);
-    EXPECT_EQ(SettingsStore::load(), settings);
-    auto later = nextSnapshot(glasses.socket);
-    ASSERT_TRUE(later);
-    EXPECT_FALSE(later->contains("usage"));
-    EXPECT_TRUE(model->usage().has_value());
-    EXPECT_EQ(notifications.calls().size(), std::size_t(expected));
+    ASSERT_TRUE(nextSnapshot(glasses.socket)); // the same states once more
+    EXPECT_EQ(notifications.calls().size(), expected);
     destroyWhenIdle(model);
 }
 
-TEST(CompanionGlasses, LearnEveryCycleThatCodexIsMissing)
+// docs/glasses-protocol.md: blocks fenced as "json glasses-sends" are sent as they stand
+// ("<subscriberToken>" filled in), "json dropped" holds commands that must go unanswered, and
+// "json glasses-receives" shows frames whose keys and value types must match what arrives.
+std::multimap<std::string, json::value> documentedExamples()
 {
-    qputenv("ORVANE_CODEX", "/nonexistent/orvane-test/codex");
-    Glasses glasses;
-    auto model = std::make_unique<CompanionModel>(testOptions(200ms));
-    model->start();
-    ASSERT_TRUE(glasses.connect());
-    std::int64_t previous = -1;
-    for (int cycle = 0; cycle < 3; ++cycle) {
-        const auto snapshot = nextSnapshot(glasses.socket);
-        ASSERT_TRUE(snapshot);
-        EXPECT_FALSE(snapshot->at("companion").at("connected").as_bool());
-        EXPECT_FALSE(snapshot->contains("activeThreadId"));
-        EXPECT_TRUE(snapshot->at("threads").as_array().empty());
-        EXPECT_GT(snapshot->at("sequence").as_int64(), std::exchange(previous, snapshot->at("sequence").as_int64()));
+    QFile file(ORVANE_GLASSES_PROTOCOL_DOC);
+    file.open(QIODevice::ReadOnly);
+    static const QRegularExpression block(R"(```json ([a-z-]+)\n(.*?)\n```)",
+                                          QRegularExpression::DotMatchesEverythingOption);
+    std::multimap<std::string, json::value> examples;
+    for (const auto &match : block.globalMatch(QString::fromUtf8(file.readAll())))
+        examples.emplace(match.captured(1).toStdString(), json::parse(match.captured(2).toStdString()));
+    return examples;
+}
+
+// Every key path with its value's kind, array elements merged: the frame's shape, not its data.
+void collectShape(const json::value &value, const std::string &path, std::set<std::string> &shape)
+{
+    if (const auto *object = value.if_object()) {
+        for (const auto &member : *object)
+            collectShape(member.value(), path + "." + std::string(member.key()), shape);
+    } else if (const auto *array = value.if_array()) {
+        for (const auto &element : *array)
+            collectShape(element, path + "[]", shape);
+    } else {
+        const char *kind = value.is_string() ? "text" : value.is_bool() ? "bool" : value.is_number() ? "number" : "null";
+        shape.insert(path + ": " + kind);
     }
-    EXPECT_EQ(model->lastError(), "ORVANE_CODEX is set to \"/nonexistent/orvane-test/codex\", which is not an executable file. "
-                                  "Point it at the codex executable, or unset it to look in the usual places and PATH.");
-    EXPECT_FALSE(model->codexConnected());
-    EXPECT_FALSE(model->lastSync().has_value());
-    destroyWhenIdle(model);
-    qunsetenv("ORVANE_CODEX");
 }
 
-// The trimmer's rules are orvane_companion_rules_test's; here, that what the relay is sent fits.
-TEST(CompanionGlasses, ReceiveAnOversizedSnapshotTrimmedToFitWithTheCurrentThreadsNewestEntry)
+std::set<std::string> shape(const json::value &value)
 {
-    std::vector<ThreadShape> threads;
-    for (int index = 0; index < 5; ++index)
-        threads.push_back({"big-" + std::to_string(index), index == 3 ? "thinking" : "finished", 1796594400 - index * 60, 20, 4000});
-    FakeCodex codex({{"stdio", session(threads)}});
-    Glasses glasses;
-    auto model = std::make_unique<CompanionModel>(testOptions());
-    model->start();
-    ASSERT_TRUE(glasses.connect());
-    const auto snapshot = glasses.connectedSnapshot();
-    ASSERT_TRUE(snapshot);
-    EXPECT_LE(json::serialize(json::object{{"type", "snapshot"}, {"snapshot", *snapshot}}).size(), SnapshotTrimmer::messageCeiling);
-    const auto *current = threadById(*snapshot, "big-3");
-    ASSERT_NE(current, nullptr);
-    EXPECT_EQ(current->at("transcript").as_array().back().at("id"), "big-3-19");
-    model.reset();
+    std::set<std::string> result;
+    collectShape(value, "", result);
+    return result;
 }
 
-std::int64_t sequenceOf(const json::object &message)
+// Which checks drop a command is orvane_companion_rules_test's.
+TEST(CompanionCommands, TravelAsDocumentedAndAreCheckedAnsweredAndNumberedOnTheSharedSequence)
 {
-    return message.at(message.at("type") == "event" ? "event" : "snapshot").at("sequence").as_int64();
-}
+    std::map<std::string, json::object> received; // documented frames by type
+    std::vector<json::object> sent, dropped;
+    for (const auto &[role, example] : documentedExamples()) {
+        if (role == "glasses-receives")
+            received.emplace(example.at("type").as_string(), example.as_object());
+        else if (role == "glasses-sends")
+            sent.push_back(example.as_object());
+        else if (role == "dropped")
+            for (const auto &command : example.as_array())
+                dropped.push_back(command.as_object());
+    }
+    ASSERT_EQ(sent.size(), 3u) << "authenticate, request_snapshot, stop_thread";
+    ASSERT_EQ(received.size(), 5u) << "authenticated, publisher, snapshot, event, error (relay_server_test's)";
+    ASSERT_GE(dropped.size(), 6u);
+    SettingsStore::save(SharingSettings{}); // the documented snapshot shares everything
 
-TEST(CompanionCommands, AreCheckedAnsweredAndNumberedOnTheSharedSequence)
-{
-    auto stdio = session({{"t-run", "thinking", 1796594400}, {"t-done", "finished", 1796594000}});
-    stdio["methods"].as_object()["turn/interrupt#t-done"] =
+    // In full, t2's answers would take more than the relay carries.
+    auto stdio = session({{"t1", "thinking", 1796590100}, {"t2", "finished", 1796590000, 80, 4000}});
+    stdio["methods"].as_object()["turn/interrupt#t2"] =
         json::object{{"error", {{"code", -32600}, {"message", "no active turn to interrupt, password=Tr0ub4dor&3xQ"}}}};
-    FakeCodex codex({{"stdio", stdio}});
+    FakeCodex codex({{"version", {{"output", "codex-cli 0.171.0\n"}}}, {"stdio", stdio}});
     Glasses glasses;
     auto model = std::make_unique<CompanionModel>(testOptions());
     model->start();
-    ASSERT_TRUE(glasses.connect());
-    const auto first = glasses.connectedSnapshot();
-    ASSERT_TRUE(first);
-    auto sequence = first->at("sequence").as_int64();
+    ASSERT_TRUE(waitUntil([&] { return model->relayConnected(); }, 20s));
 
-    // What is dropped is glasses_protocol_doc_test's; which checks drop it, orvane_companion_rules_test's.
-    // Every command has an identifier of its own: one seen before is dropped as a replay.
-    glasses.sendCommand(command("request_snapshot", "6B29FC40-CA47-1067-B31D-00DD010662D1"));
-    auto answer = nextOfType(glasses.socket, "snapshot", 15s, true);
-    ASSERT_TRUE(answer);
-    EXPECT_EQ(sequenceOf(*answer), ++sequence);
-
-    // A stop for a thread without a recorded turn: "unsupported", and Codex is not asked; then
-    // Codex refusing, then accepting, which brings a refresh.
-    const auto stop = [&](const std::string &threadId, const std::string &commandId) {
-        auto stopping = command("stop_thread", commandId);
-        stopping["threadId"] = threadId;
-        glasses.sendCommand(stopping);
-        const auto result = nextOfType(glasses.socket, "event", 15s, true);
-        return result ? result->at("event").as_object() : json::object{};
+    // The documented expiry, 14:03:00, stands for a minute ahead of sending.
+    const auto send = [&](json::object frame) {
+        if (frame["token"] == "<subscriberToken>")
+            frame["token"] = glasses.pairing.subscriberToken.toStdString();
+        const QString aMinuteAhead = QDateTime::currentDateTimeUtc().addSecs(60).toString(Qt::ISODate).chopped(1);
+        glasses.socket.send(QByteArray::fromStdString(json::serialize(frame)).replace("2026-12-07T14:03:00", aMinuteAhead.toUtf8()));
     };
-    auto result = stop(std::string(128, 'u'), "6B29FC40-CA47-1067-B31D-00DD010662DA");
-    EXPECT_EQ(result["status"], "unsupported");
-    EXPECT_EQ(result["message"], "No cancellable active turn is available.");
-    EXPECT_EQ(result["commandId"], "6B29FC40-CA47-1067-B31D-00DD010662DA");
-    EXPECT_EQ(result["sequence"], ++sequence);
-    glasses.sendCommand(command("request_snapshot", "6B29FC40-CA47-1067-B31D-00DD010662D2"));
-    answer = nextOfType(glasses.socket, "snapshot", 15s, true);
-    ASSERT_TRUE(answer);
-    EXPECT_EQ(sequenceOf(*answer), ++sequence); // the result took a number: snapshots n, n+2
-    EXPECT_TRUE(requests(codex.received(), "turn/interrupt").empty());
+    const auto expectDocumented = [&](const std::optional<json::object> &frame) {
+        ASSERT_TRUE(frame);
+        const std::string type(frame->at("type").as_string());
+        ASSERT_TRUE(received.contains(type)) << type;
+        EXPECT_EQ(shape(*frame), shape(received[type])) << json::serialize(*frame);
+    };
+    const auto next = [&](std::string_view type) { return nextOfType(glasses.socket, type, 15s, true); };
 
-    result = stop("t-done", "6B29FC40-CA47-1067-B31D-00DD010662D3");
-    EXPECT_EQ(result["status"], "failed");
-    EXPECT_EQ(result["message"], "Codex could not be stopped: no active turn to interrupt, [REDACTED]");
+    ASSERT_TRUE(glasses.socket.open(glasses.relay.socketUrl(glasses.pairing)));
+    send(sent[0]);
+    EXPECT_EQ(json::parse(glasses.socket.next().value_or("null").toStdString()), received["authenticated"]);
+    const auto publisher = next("publisher");
+    expectDocumented(publisher);
+    EXPECT_EQ(publisher->at("online"), true);
+    // The relay keeps the snapshot from before the first refresh; a connected one follows.
+    std::optional<json::object> snapshot;
+    while ((snapshot = nextOfType(glasses.socket, "snapshot")) && snapshot->at("snapshot").at("companion").at("connected") != true) {
+    }
+    expectDocumented(snapshot);
+    // The trimmer's rules are orvane_companion_rules_test's; here, that what the relay is sent fits.
+    EXPECT_LE(json::serialize(*snapshot).size(), SnapshotTrimmer::messageCeiling);
+    EXPECT_EQ(threadById(snapshot->at("snapshot").as_object(), "t2")->at("transcript").as_array().back().at("id"), "t2-79");
+
+    // Each dropped one goes unanswered, so the snapshot asked for next is the first answer.
+    for (const auto &command : dropped)
+        send(command);
+    send(sent[1]);
+    const auto answer = next("snapshot");
+    expectDocumented(answer);
+    const auto sequence = snapshot->at("snapshot").at("sequence").as_int64();
+    EXPECT_EQ(answer->at("snapshot").at("sequence"), sequence + 1) << "a dropped one was answered";
+
+    // Codex refusing a stop, then accepting one, which brings a refresh; results are numbered
+    // with the snapshots.
+    auto stop = command("stop_thread", "6B29FC40-CA47-1067-B31D-00DD010662D3");
+    stop["threadId"] = "t2";
+    glasses.sendCommand(stop);
+    const auto failed = next("event");
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(failed->at("event").at("status"), "failed");
+    EXPECT_EQ(failed->at("event").at("sequence"), sequence + 2);
+    EXPECT_EQ(failed->at("event").at("message"), "Codex could not be stopped: no active turn to interrupt, [REDACTED]");
     const auto listsBefore = requests(codex.received(), "thread/list").size();
-    result = stop("t-run", "6B29FC40-CA47-1067-B31D-00DD010662D4");
-    EXPECT_EQ(result["status"], "succeeded");
-    EXPECT_EQ(result["message"], "Codex was asked to stop.");
-    EXPECT_TRUE(nextOfType(glasses.socket, "snapshot", 15s, true)); // from the refresh that follows
+    send(sent[2]);
+    const auto stopped = next("event");
+    expectDocumented(stopped);
+    for (const char *key : {"type", "status", "message", "commandId"})
+        EXPECT_EQ(stopped->at("event").at(key), received["event"].at("event").at(key)) << key;
+    EXPECT_TRUE(next("snapshot")); // from the refresh that follows
     const auto interrupts = requests(codex.received(), "turn/interrupt");
     ASSERT_EQ(interrupts.size(), 2u);
-    EXPECT_EQ(interrupts[1].at("params"), (json::object{{"threadId", "t-run"}, {"turnId", turnId("t-run")}}));
+    EXPECT_EQ(interrupts[1].at("params"), (json::object{{"threadId", "t1"}, {"turnId", turnId("t1")}}));
     EXPECT_EQ(requests(codex.received(), "thread/list").size(), listsBefore + 1);
-    model.reset();
-}
 
-// Which messages refresh is orvane_refresh_trigger_test's; here, that the model hands it
-// requests and notifications as they came.
-TEST(CompanionRefreshTriggering, RefreshesForAServerRequestButNotForNotices)
-{
-    std::vector<ThreadShape> threads{{"t-a", "thinking", 1796594400}, {"t-b"}, {"t-c"}};
-    auto stdio = session(threads);
-    // As the real App Server does: a deprecation notice after every thread read.
-    for (const auto &shape : threads)
-        stdio["methods"].as_object()["thread/read#" + shape.id].as_object()["after"] = json::array{
-            json::object{{"method", "deprecationNotice"}, {"params", {{"summary", "thread/read is deprecated"}}}}};
-    // A server request (it carries an id) at start starts one refresh; the status notice none.
-    stdio["onStart"] = json::array{json::object{{"method", "remoteControl/status/changed"}, {"params", {{"status", "off"}}}},
-                                   json::object{{"id", "server-1"}, {"method", "custom/question"}, {"params", json::object()}}};
-    FakeCodex codex({{"stdio", stdio}});
-    auto options = testOptions();
-    options.notificationRefreshSpacing = 100ms;
-    auto model = std::make_unique<CompanionModel>(options);
-    model->start();
-    const auto lists = [&] { return requests(codex.received(), "thread/list").size(); };
-    ASSERT_TRUE(waitUntil([&] { return lists() == 2 && model->lastSync(); }));
-    // Six deprecation notices came back; none of them refreshes, within many spacings.
-    EXPECT_FALSE(waitUntil([&] { return lists() > 2; }, 1s));
-    EXPECT_EQ(requests(codex.received(), "thread/read").size(), 6u);
     model.reset();
 }
 

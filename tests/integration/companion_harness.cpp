@@ -73,11 +73,6 @@ Glasses::~Glasses()
     KeychainStore::remove(CompanionModel::credentialAccount);
 }
 
-bool Glasses::connect()
-{
-    return socket.authenticate(relay.socketUrl(pairing), "subscriber", pairing.subscriberToken);
-}
-
 std::optional<json::object> Glasses::connectedSnapshot()
 {
     // The relay may keep one from before the first refresh.

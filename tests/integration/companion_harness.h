@@ -44,7 +44,7 @@ struct Glasses {
     Glasses();
     ~Glasses();
     // Authenticates the subscriber; call once the model has started.
-    bool connect();
+    bool connect() { return socket.authenticate(relay.socketUrl(pairing), "subscriber", pairing.subscriberToken); }
     // The first snapshot made after the model connected to Codex.
     std::optional<json::object> connectedSnapshot();
     void sendCommand(const json::object &command);

@@ -27,22 +27,17 @@ Finished run(const QString &program, const QStringList &arguments, const QProces
             QString::fromUtf8(process.readAllStandardError())};
 }
 
-std::vector<qint64> processesWith(const QByteArray &entry)
-{
-    std::vector<qint64> found;
-    for (const auto &name : QDir("/proc").entryList(QDir::Dirs)) {
-        bool number = false;
-        const auto pid = name.toLongLong(&number);
-        QFile environ("/proc/" + name + "/environ");
-        if (number && environ.open(QIODevice::ReadOnly) && environ.readAll().split('\0').contains(entry))
-            found.push_back(pid);
-    }
-    return found;
-}
-
 bool noneLeft(const QByteArray &entry, std::chrono::milliseconds limit)
 {
-    return waitUntil([&] { return processesWith(entry).empty(); }, limit);
+    const auto anyWith = [&entry] {
+        for (const auto &name : QDir("/proc").entryList(QDir::Dirs)) {
+            QFile environ("/proc/" + name + "/environ");
+            if (environ.open(QIODevice::ReadOnly) && environ.readAll().split('\0').contains(entry))
+                return true;
+        }
+        return false;
+    };
+    return waitUntil([&] { return !anyWith(); }, limit);
 }
 
 std::optional<boost::json::object> nextOfType(TestSocket &socket, std::string_view type,
@@ -57,12 +52,6 @@ std::optional<boost::json::object> nextOfType(TestSocket &socket, std::string_vi
             break;
     }
     return std::nullopt;
-}
-
-std::optional<boost::json::object> nextSnapshot(TestSocket &socket, std::chrono::milliseconds limit)
-{
-    auto message = nextOfType(socket, "snapshot", limit);
-    return message ? std::optional(message->at("snapshot").as_object()) : std::nullopt;
 }
 
 RunningCompanion::RunningCompanion(const QString &program, const QProcessEnvironment &environment,
@@ -136,16 +125,7 @@ RelayProcess::~RelayProcess()
 
 BareSessionBus::BareSessionBus()
 {
-    const QString config = directory_.filePath("session.conf");
-    QFile file(config);
-    file.open(QIODevice::WriteOnly);
-    file.write(QString("<busconfig><type>session</type><listen>unix:dir=%1</listen><auth>EXTERNAL</auth>"
-                       "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                       "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n")
-                   .arg(directory_.path())
-                   .toUtf8());
-    file.close();
-    daemon_.start("dbus-daemon", {"--nofork", "--print-address", "--config-file=" + config});
+    daemon_.start("dbus-daemon", {"--nofork", "--print-address", "--config-file=" ORVANE_FIXTURES "/bare-session.conf"});
     if (daemon_.waitForReadyRead(10'000))
         address_ = QString::fromUtf8(daemon_.readLine().trimmed());
 }
@@ -167,19 +147,14 @@ ManagedDaemon::ManagedDaemon(const QString &codexDir)
 ManagedDaemon::~ManagedDaemon()
 {
     run(codex_, {"app-server", "daemon", "stop"}, environment_);
-    // Only a live process started from this home's copy of the CLI, so a recycled id is safe.
-    const auto ours = [this](qint64 pid) {
-        QFile commandLine(QString("/proc/%1/cmdline").arg(pid));
-        return pid > 0 && commandLine.open(QIODevice::ReadOnly) && commandLine.readAll().startsWith(home_.path().toUtf8());
-    };
+    // What still runs, by the ids recorded; only a process started from this home's copy of the
+    // CLI, so a recycled id is safe.
     for (const char *name : {"daemon.pid", "daemon-updater.pid"}) {
         QFile record(home_.path() + "/.codex/app-server-daemon/" + name);
         const qint64 pid = record.open(QIODevice::ReadOnly)
                                ? QJsonDocument::fromJson(record.readAll()).object().value("pid").toInteger() : 0;
-        if (!ours(pid))
-            continue;
-        ::kill(static_cast<pid_t>(pid), SIGTERM);
-        if (!waitUntil([&] { return !ours(pid); }, std::chrono::seconds(5)))
+        QFile commandLine(QString("/proc/%1/cmdline").arg(pid));
+        if (pid > 0 && commandLine.open(QIODevice::ReadOnly) && commandLine.readAll().startsWith(home_.path().toUtf8()))
             ::kill(static_cast<pid_t>(pid), SIGKILL);
     }
 }

@@ -33,8 +33,8 @@ struct Finished {
 Finished run(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment,
              std::chrono::milliseconds limit = std::chrono::minutes(2));
 
-// Every process whose environment holds this exact entry ("HOME=/tmp/x"): a run's children.
-std::vector<qint64> processesWith(const QByteArray &entry);
+// Whether, within `limit`, no process's environment holds this exact entry ("HOME=/tmp/x"):
+// none of a run's children is left.
 bool noneLeft(const QByteArray &entry, std::chrono::milliseconds limit = std::chrono::seconds(5));
 
 // The next relay message of `type` on a subscriber socket, passing over others unless `strict`,
@@ -42,7 +42,11 @@ bool noneLeft(const QByteArray &entry, std::chrono::milliseconds limit = std::ch
 std::optional<boost::json::object> nextOfType(TestSocket &socket, std::string_view type,
                                               std::chrono::milliseconds limit = std::chrono::seconds(15),
                                               bool strict = false);
-std::optional<boost::json::object> nextSnapshot(TestSocket &socket, std::chrono::milliseconds limit = std::chrono::seconds(15));
+inline std::optional<boost::json::object> nextSnapshot(TestSocket &socket, std::chrono::milliseconds limit = std::chrono::seconds(15))
+{
+    auto message = nextOfType(socket, "snapshot", limit);
+    return message ? std::optional(message->at("snapshot").as_object()) : std::nullopt;
+}
 
 // A long-running `orvane` whose output lines the test reads; terminated, then killed, with the object.
 class RunningCompanion {
@@ -89,7 +93,6 @@ public:
     const QString &address() const { return address_; }
 
 private:
-    QTemporaryDir directory_;
     QProcess daemon_;
     QString address_;
 };

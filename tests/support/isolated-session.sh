@@ -6,13 +6,8 @@
 set -euo pipefail
 
 keyring=0
-while [[ $# -gt 0 ]]; do
-    case "$1" in
-        --keyring) keyring=1; shift ;;
-        --) shift; break ;;
-        *) break ;;
-    esac
-done
+if [[ ${1:-} == --keyring ]]; then keyring=1; shift; fi
+if [[ ${1:-} == -- ]]; then shift; fi
 
 root=$(mktemp -d "${TMPDIR:-/tmp}/orvane-test.XXXXXX")
 trap 'rm -rf "$root"' EXIT
