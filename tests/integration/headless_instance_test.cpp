@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <QDateTime>
+#include <QFile>
 #include <QRegularExpression>
 
 #include <csignal>
@@ -48,6 +49,13 @@ TEST(HeadlessInstance, PrintsChangesAnswersLaterStartsAndIsPairedSharedAndUnpair
     const auto orvaneRun = [&](const QStringList &arguments, std::chrono::milliseconds limit = 10s) {
         return run(orvane, arguments, environment, limit);
     };
+
+    // With nothing running, a request acts on a model of its own: what would leave before pairing.
+    const Finished preview = orvaneRun({"--snapshot"}, 30s);
+    EXPECT_EQ(preview.exitCode, 0) << preview.err.toStdString();
+    const json::object previewed = parse(preview.out.toUtf8());
+    EXPECT_EQ(previewed.at("threads").at(0).at("title"), "Task t1");
+    EXPECT_EQ(previewed.at("threads").at(0).at("transcriptAvailability"), "messages");
 
     auto companion = std::make_unique<RunningCompanion>(orvane, environment);
     for (const QString line : {"Not paired.", "Codex connected.", "Codex: own App Server.", "1 thread; current: \"Task t1\", Thinking\u2026"})
@@ -160,6 +168,20 @@ TEST(HeadlessInstance, PrintsChangesAnswersLaterStartsAndIsPairedSharedAndUnpair
     ASSERT_TRUE(survivor.waitForLine("Codex connected.")) << survivor.errors().toStdString();
     const QString answered = orvaneRun({"--status"}).out;
     EXPECT_TRUE(answered.startsWith("Orvane is running (pid " + QString::number(survivor.pid()) + ", since ")) << answered.toStdString();
+}
+
+TEST(HeadlessInstance, InstallsTheWindowProgramDesktopEntryIconAndADisabledUserUnit)
+{
+    for (const char *path : {"/bin/orvane", "/bin/orvane-relay", "/libexec/orvane/orvane-window",
+                             "/share/applications/dev.orvane.companion.desktop",
+                             "/share/icons/hicolor/scalable/apps/dev.orvane.companion.svg"})
+        EXPECT_TRUE(QFile::exists(prefix + path)) << path;
+    QFile unit(prefix + "/share/systemd/user/orvane.service");
+    ASSERT_TRUE(unit.open(QIODevice::ReadOnly));
+    const QByteArray text = unit.readAll();
+    EXPECT_TRUE(text.contains("\nExecStart=" ORVANE_CONFIGURED_BINDIR "/orvane --headless\n")) << text.toStdString();
+    EXPECT_TRUE(text.contains("\nEnvironment=ORVANE_CREDENTIAL_STORE=file\n"));
+    EXPECT_FALSE(QFile::exists(prefix + "/share/systemd/user/default.target.wants")) << "enabled on install";
 }
 
 } // namespace
