@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 
 #include <csignal>
+#include <unistd.h>
 
 namespace orvane::test {
 
@@ -29,15 +30,21 @@ Finished run(const QString &program, const QStringList &arguments, const QProces
 
 bool noneLeft(const QByteArray &entry, std::chrono::milliseconds limit)
 {
-    const auto anyWith = [&entry] {
+    const auto holders = [&entry] {
+        std::vector<pid_t> pids;
         for (const auto &name : QDir("/proc").entryList(QDir::Dirs)) {
             QFile environ("/proc/" + name + "/environ");
-            if (environ.open(QIODevice::ReadOnly) && environ.readAll().split('\0').contains(entry))
-                return true;
+            if (name.toInt() != ::getpid() && environ.open(QIODevice::ReadOnly) &&
+                environ.readAll().split('\0').contains(entry))
+                pids.push_back(name.toInt());
         }
-        return false;
+        return pids;
     };
-    return waitUntil([&] { return !anyWith(); }, limit);
+    if (waitUntil([&] { return holders().empty(); }, limit))
+        return true;
+    for (const pid_t pid : holders())
+        ::kill(pid, SIGKILL);
+    return false;
 }
 
 std::optional<boost::json::object> nextOfType(TestSocket &socket, std::string_view type,

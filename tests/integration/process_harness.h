@@ -34,7 +34,7 @@ Finished run(const QString &program, const QStringList &arguments, const QProces
              std::chrono::milliseconds limit = std::chrono::minutes(2));
 
 // Whether, within `limit`, no process's environment holds this exact entry ("HOME=/tmp/x"):
-// none of a run's children is left.
+// none of a run's children is left. Those left then are killed, so a failure leaves no strays.
 bool noneLeft(const QByteArray &entry, std::chrono::milliseconds limit = std::chrono::seconds(5));
 
 // The next relay message of `type` on a subscriber socket, passing over others unless `strict`,

@@ -102,14 +102,10 @@ TEST(Transport, StartsAnswersDeliversEventsAndFailsFastOverPipesAndThroughThePro
     EXPECT_EQ(json::value_from(events), story.at("events"));
 }
 
-// Nothing the fake started is left within `limit`; what is left is killed, so a failure leaves
-// nothing behind.
-void expectNoneLeft(const FakeCodex &fake, std::chrono::milliseconds limit)
+// Nothing the fake started is left within `limit`.
+bool noneLeft(const FakeCodex &fake, std::chrono::milliseconds limit)
 {
-    const QByteArray entry = "ORVANE_FAKE_SCENARIO=" + fake.scenarioPath().toUtf8();
-    EXPECT_TRUE(test::noneLeft(entry, limit));
-    for (const auto pid : test::processesWith(entry))
-        ::kill(static_cast<pid_t>(pid), SIGKILL);
+    return test::noneLeft("ORVANE_FAKE_SCENARIO=" + fake.scenarioPath().toUtf8(), limit);
 }
 
 // Deaf to its closed input and to SIGTERM, the App Server behind the launcher is reached only by
@@ -128,7 +124,7 @@ TEST(Transport, EachWayOfEndingTheChildEndsTheAppServerBehindALauncherThatIgnore
     ::kill(static_cast<pid_t>(ways[0]->processId()), SIGKILL); // the launcher dies
     ways[1]->disconnect();
     ways[2].reset();
-    expectNoneLeft(fake, 15s);
+    EXPECT_TRUE(noneLeft(fake, 15s));
 }
 
 // Short waits and no fixed places, so only the fake can be found.
@@ -200,7 +196,7 @@ TEST(Client, ConnectsThroughTheProxyWhenADaemonRunsAndOtherwiseThroughOneDedicat
         EXPECT_EQ(json::value_from(fake.launches()), row.at("launches"));
         client.reset();
         // Whatever it started is gone with it, a command that overran with its launcher's children.
-        expectNoneLeft(fake, 10s);
+        EXPECT_TRUE(noneLeft(fake, 10s));
     }
 }
 
