@@ -1,6 +1,7 @@
 // `orvane` as users run it, facing a relay that attacks it: answers and frames too large to
-// hold, escape sequences for the terminal, replayed, far-dated and flooding commands, a relay
-// that cannot be reached when unpairing; and the ways the companion itself is ended.
+// hold, escape sequences for the terminal, flooding commands, a relay that cannot be reached when
+// unpairing; and the ways the companion itself is ended. Which commands are dropped is
+// orvane_companion_rules_test's and companion_glasses_test's.
 #include "companion_harness.h"
 #include "fake_codex.h"
 #include "process_harness.h"
@@ -11,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <QRegularExpression>
-#include <QTemporaryFile>
 
 #include <csignal>
 #include <sys/resource.h>
@@ -43,30 +43,17 @@ qint64 peakKiB(qint64 pid)
     return 0;
 }
 
-json::object stop(const std::string &commandId, std::optional<std::string> expiresAt = std::nullopt)
+// A command message from the glasses: a stop of "t1", or another type.
+std::string commandMessage(int number, const std::string &type = "stop_thread")
 {
-    auto object = command("stop_thread", commandId);
+    auto object = command(type, QStringLiteral("00000000-0000-4000-8000-%1").arg(number, 12, 10, QChar('0')).toStdString());
     object["threadId"] = "t1";
-    if (expiresAt)
-        object["expiresAt"] = *expiresAt;
-    return object;
-}
-
-std::string commandMessage(const json::object &command)
-{
-    return json::serialize(json::object{{"type", "command"}, {"command", command}});
-}
-
-std::string uuid(int number)
-{
-    return QStringLiteral("00000000-0000-4000-8000-%1").arg(number, 12, 10, QChar('0')).toStdString();
+    return json::serialize(json::object{{"type", "command"}, {"command", object}});
 }
 
 TEST(TerminalText, KeepsNoControlOrReorderingAndStaysShort)
 {
     const std::pair<std::string, std::string> rows[]{
-        {"\x1b]0;owned\x07\x1b[2J plain", "]0;owned[2J plain"},
-        {"line\none\ttab\rreturn", "line one tab return"},
         {"C1 \xc2\x9b" "31m and DEL \x7f", "C1 31m and DEL "},
         {"evil\u202egnp.exe \u2066isolated\u2069 \u200fmark", "evilgnp.exe isolated mark"},
         {"broken \xff utf-8", "broken \ufffd utf-8"},
@@ -126,25 +113,13 @@ TEST(HostileRelay, NeitherExhaustsNorFloodsNorFoolsTheCompanion)
     for (const QString &line : companion.lines())
         EXPECT_FALSE(line.contains(QChar(0x1b)) || line.contains(QChar(0x07)) || line.contains(QChar(0x202e)));
 
-    // A replayed stop acts once; expiries far ahead, wrapped or not, are dropped. Commands are
-    // handled in order, so a fresh stop answered last shows the others were handled.
-    const auto resultsAfter = [&](std::size_t count) { return waitUntil([&] { return relay.count("event") >= count; }, 30s); };
-    for (int copy = 0; copy < 3; ++copy)
-        relay.send(commandMessage(stop(uuid(1))));
-    relay.send(commandMessage(stop(uuid(2), DateFormatting::iso(std::chrono::system_clock::now() + 11min).erase(19, 4))));
-    relay.send(commandMessage(stop(uuid(3), "2612-01-01T00:00:00Z")));
-    relay.send(commandMessage(stop(uuid(4))));
-    ASSERT_TRUE(resultsAfter(2));
-    EXPECT_EQ(relay.count("event"), 2u);
-    EXPECT_EQ(requests(codex.received(), "turn/interrupt").size(), 2u);
-
     // A flood: 200 stops and 2,000 snapshot requests. Every stop still acts, refreshes stay
     // coalesced, snapshot answers spaced, and a snapshot follows the last request.
     const auto listsBefore = requests(codex.received(), "thread/list").size();
     const auto snapshotsBefore = relay.count("snapshot");
     for (int index = 0; index < 2200; ++index)
-        relay.send(commandMessage(index < 200 ? stop(uuid(100 + index)) : command("request_snapshot", uuid(100 + index))));
-    ASSERT_TRUE(resultsAfter(202)) << companion.dump();
+        relay.send(index < 200 ? commandMessage(index) : commandMessage(index, "request_snapshot"));
+    ASSERT_TRUE(waitUntil([&] { return relay.count("event") >= 200; }, 30s)) << companion.dump();
     const auto messagesAtLastStop = relay.messages().size();
     EXPECT_TRUE(waitUntil([&] {
         for (auto i = messagesAtLastStop; i < relay.messages().size(); ++i)
@@ -153,7 +128,7 @@ TEST(HostileRelay, NeitherExhaustsNorFloodsNorFoolsTheCompanion)
         return false;
     }, 15s));
     EXPECT_LE(requests(codex.received(), "thread/list").size() - listsBefore, 15u);
-    EXPECT_EQ(requests(codex.received(), "turn/interrupt").size(), 202u);
+    EXPECT_EQ(requests(codex.received(), "turn/interrupt").size(), 200u);
     EXPECT_LT(relay.count("snapshot") - snapshotsBefore, 200u);
     EXPECT_TRUE(companion.running());
 
@@ -165,6 +140,16 @@ TEST(HostileRelay, NeitherExhaustsNorFloodsNorFoolsTheCompanion)
     EXPECT_EQ(companion.exitCode(), 0);
     EXPECT_TRUE(waitUntil([&] { return relay.closeFrameSeen(); }, 5s));
     EXPECT_TRUE(noneLeft("ORVANE_FAKE_SCENARIO=" + codex.scenarioPath().toUtf8()));
+
+    // Unpairing while the relay cannot be reached: removed here all the same, and said so.
+    relay.revokeAnswer.shape = ScriptedRelay::Answer::Shape::none;
+    const Finished unpaired = run(orvane, {"--unpair"}, environment, 90s);
+    EXPECT_EQ(unpaired.exitCode, 1);
+    EXPECT_EQ(unpaired.err, "Pairing removed from this computer, but the relay could not be reached to delete it; "
+                            "the glasses may keep showing the last snapshot.\n");
+    EXPECT_EQ(relay.requests().back(),
+              "POST /v1/channels/" + relay.credentials.channelId + "/revoke  Bearer " + relay.credentials.publisherToken + " ");
+    EXPECT_TRUE(run(orvane, {"--status"}, environment, 60s).out.contains("\nPairing: none\n"));
 }
 
 TEST(HostileRelay, KilledCompanionLeavesNoChildBehind)
@@ -184,50 +169,6 @@ TEST(HostileRelay, KilledCompanionLeavesNoChildBehind)
     ::kill(pid_t(companion.pid()), SIGKILL);
     ASSERT_TRUE(companion.waitForExit(10s));
     EXPECT_TRUE(noneLeft("ORVANE_FAKE_SCENARIO=" + codex.scenarioPath().toUtf8(), 10s));
-}
-
-TEST(HostileRelay, UnpairSaysWhatTheRelayDid)
-{
-    qputenv("ORVANE_CODEX", "/nonexistent/codex");
-    KeychainStore::remove(CompanionModel::credentialAccount);
-    ScriptedRelay relay;
-    const QProcessEnvironment environment = environmentFor(relay);
-    const auto orvaneRun = [&](const QStringList &arguments, const QProcessEnvironment &with) {
-        return run(orvane, arguments, with, 90s);
-    };
-    const std::string revoke = "POST /v1/channels/" + relay.credentials.channelId + "/revoke  Bearer " +
-                               relay.credentials.publisherToken + " ";
-
-    // Without a running companion, the stored pairing is revoked all the same.
-    ASSERT_EQ(orvaneRun({"--pair", "123456"}, environment).exitCode, 0);
-    Finished finished = orvaneRun({"--unpair"}, environment);
-    EXPECT_EQ(finished.exitCode, 0);
-    EXPECT_EQ(finished.out, "Pairing removed and relay data deleted.\n");
-    EXPECT_EQ(relay.requests().back(), revoke);
-
-    // A relay that cannot be reached: removed here all the same, and said so.
-    ASSERT_EQ(orvaneRun({"--pair", "123456"}, environment).exitCode, 0);
-    relay.revokeAnswer.shape = ScriptedRelay::Answer::Shape::none;
-    finished = orvaneRun({"--unpair"}, environment);
-    EXPECT_EQ(finished.exitCode, 1);
-    EXPECT_EQ(finished.err, "Pairing removed from this computer, but the relay could not be reached to delete it; "
-                            "the glasses may keep showing the last snapshot.\n");
-    EXPECT_TRUE(orvaneRun({"--status"}, environment).out.contains("\nPairing: none\n"));
-    EXPECT_EQ(orvaneRun({"--unpair"}, environment).out, "Nothing was paired; nothing to remove.\n");
-
-    // A store that refuses to save: the channel just made is revoked before the error shows.
-    relay.revokeAnswer.shape = ScriptedRelay::Answer::Shape::whole;
-    QTemporaryFile notAFolder;
-    ASSERT_TRUE(notAFolder.open());
-    QProcessEnvironment refusing = environment;
-    refusing.insert("ORVANE_CREDENTIAL_STORE", "file");
-    refusing.insert("XDG_CONFIG_HOME", notAFolder.fileName());
-    const auto requestsBefore = relay.requests().size();
-    finished = orvaneRun({"--pair", "123456"}, refusing);
-    EXPECT_EQ(finished.exitCode, 1);
-    EXPECT_TRUE(finished.err.startsWith("Unable to keep the pairing in ")) << finished.err.toStdString();
-    ASSERT_EQ(relay.requests().size(), requestsBefore + 2) << "the pairing, then its revoke";
-    EXPECT_EQ(relay.requests().back(), revoke);
 }
 
 } // namespace

@@ -1,8 +1,8 @@
 // The orvane-relay executable as a user runs it, and as outsiders attack it, through its real
 // sockets: --new-pin, pairing a publisher, where it keeps its data and with which modes; a
-// trusted proxy; a subscriber that stops reading; permessage-deflate with the `ws` library;
-// huge requests and idle crowds; PIN guessing from many addresses. Its idle time-outs are in
-// relay_server_test, with short limits.
+// trusted proxy; a subscriber that stops reading beside compressed and plain ones; huge requests
+// and idle crowds; PIN guessing from many addresses. Its idle time-outs are in relay_server_test,
+// with short limits; a browser inflating its compressed frames is glasses_page_test.
 #include "raw_relay_client.h"
 #include "relay_test_support.h"
 #include "snapshot_frame.h"
@@ -31,7 +31,7 @@ struct Relay : QProcess {
         logFile.open();
         setStandardErrorFile(logFile.fileName());
         start(ORVANE_RELAY_EXECUTABLE, arguments);
-        if (arguments.contains("--new-pin") || arguments.contains("--version"))
+        if (arguments.contains("--new-pin"))
             waitForFinished(20'000);
         else if (waitForReadyRead(10'000))
             baseUrl = QRegularExpression("^orvane-relay listening on (http://127.0.0.1:[0-9]+)\n$").match(readLine()).captured(1);
@@ -77,11 +77,13 @@ std::string joinAs(RawRelayClient &client, const Channel &channel, const std::st
 
 const std::string authenticated = R"({"type":"authenticated"})";
 
-TEST(RelayProcess, HandsOutAPinWithNewPinPairsAPublisherAndKeepsItsFilesPrivate)
+// One relay as a user starts it, then through the whole attack; each part comes before the ones
+// that would spend the budgets it needs (wrong PINs relay-wide, PINs per client).
+TEST(RelayProcess, PairsWithNewPinKeepsItsSecretsAndWithstandsGuessersStuckReadersHugeRequestsAndCrowds)
 {
     ::umask(022);
     const QString dataDirectory = qEnvironmentVariable("XDG_DATA_HOME") + "/orvane-relay";
-    Relay relay({"--listen", "127.0.0.1:0"});
+    Relay relay({"--listen", "127.0.0.1:0", "--trusted-proxy", "127.0.0.1"});
     ASSERT_TRUE(relay.baseUrl.isValid());
     struct stat folder {}, database {};
     ASSERT_EQ(::stat(qPrintable(dataDirectory), &folder), 0) << "the user's data directory by default";
@@ -92,51 +94,19 @@ TEST(RelayProcess, HandsOutAPinWithNewPinPairsAPublisherAndKeepsItsFilesPrivate)
     const QByteArray pin = newPin.readAllStandardOutput();
     ASSERT_TRUE(QRegularExpression("^[0-9]{6}\n$").match(pin).hasMatch()) << pin.toStdString();
     EXPECT_EQ(newPin.exitCode(), 0);
+    EXPECT_EQ(Relay({"--listen", "127.0.0.1:0", "--trusted-proxy", "proxy.example"}).exitCode(), 2);
 
-    RelayPublisher publisher(relay.baseUrl, quickTiming());
-    PublisherEvents events(publisher);
-    const PairingCredentials credentials = awaitTask(publisher.completePairing(pin));
-    publisher.connect(credentials);
+    RelayPublisher companion(relay.baseUrl, quickTiming());
+    PublisherEvents events(companion);
+    const PairingCredentials credentials = awaitTask(companion.completePairing(pin));
+    companion.connect(credentials);
     EXPECT_TRUE(waitUntil([&] { return events.authenticated(); }));
     EXPECT_TRUE(waitUntil([&] { return relay.log().contains("socket authenticated as publisher"); }));
     EXPECT_TRUE(relay.log().contains("pairing completed"));
     EXPECT_FALSE(relay.log().contains(pin.trimmed())) << "no PIN in the log";
     EXPECT_FALSE(relay.log().contains(credentials.publisherToken.c_str())) << "no token in the log";
-
-    QTemporaryDir data;
-    Relay noRelay({"--new-pin", "--listen", "127.0.0.1:1", "--data", data.filePath("none")});
-    EXPECT_EQ(noRelay.exitCode(), 1);
-    EXPECT_EQ(noRelay.readAllStandardOutput(), "");
-    EXPECT_TRUE(noRelay.log().contains("no relay is listening at http://127.0.0.1:1"));
-    EXPECT_FALSE(QFile::exists(data.filePath("none")));
-    Relay taken({"--listen", relay.baseUrl.authority()});
-    EXPECT_EQ(taken.exitCode(), 1);
-    EXPECT_TRUE(taken.log().contains("Address already in use"));
-    EXPECT_EQ(Relay({"--version"}).readAllStandardOutput(), "orvane-relay " ORVANE_VERSION "\n");
-    EXPECT_EQ(Relay({"--listen", "nowhere"}).exitCode(), 2);
-    EXPECT_EQ(Relay({"--listen", "127.0.0.1:0", "--trusted-proxy", "proxy.example"}).exitCode(), 2);
-}
-
-// The `ws` subscriber's account of the last snapshot on `channel`, asking for compression or not.
-QJsonObject wsSubscriber(const QUrl &relay, const Channel &channel, const QString &mode)
-{
-    QProcess node;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("NODE_PATH", ORVANE_TEST_NODE_MODULES);
-    node.setProcessEnvironment(environment);
-    node.start("node", {ORVANE_WS_SUBSCRIBER, socketUrl(relay, channel.credentials.channelId.c_str()).toString(), channel.subscriberToken, mode});
-    node.waitForFinished(60'000);
-    return QJsonDocument::fromJson(node.readAllStandardOutput()).object();
-}
-
-// One relay through the whole attack; each part comes before the ones that would spend the budgets
-// it needs (wrong PINs relay-wide, PINs per client).
-TEST(RelayProcess, WithstandsProxiedGuessersStuckReadersHugeRequestsCrowdsAndGuessingFromManyAddresses)
-{
-    QTemporaryDir data;
-    Relay relay({"--listen", "127.0.0.1:0", "--data", data.path(), "--trusted-proxy", "127.0.0.1"});
-    ASSERT_TRUE(relay.baseUrl.isValid());
-    const Channel channel = pairAt(relay.baseUrl), compressed = pairAt(relay.baseUrl);
+    companion.disconnect(true);
+    const Channel channel = pairAt(relay.baseUrl);
 
     // X-Forwarded-For is believed only from the named proxy.
     const auto guess = [&](const std::string &from, const std::string &forwardedFor) {
@@ -147,10 +117,6 @@ TEST(RelayProcess, WithstandsProxiedGuessersStuckReadersHugeRequestsCrowdsAndGue
         EXPECT_EQ(guess("127.0.0.1", "198.51.100.1, 203.0.113.7"), 404);
     EXPECT_EQ(guess("127.0.0.1", "203.0.113.7"), 429) << "the client the proxy named is limited";
     EXPECT_EQ(guess("127.0.0.1", "203.0.113.8"), 404) << "not everyone behind the proxy";
-    for (int i = 0; i < 5; ++i)
-        EXPECT_EQ(guess("127.0.0.2", "203.0.113.9"), 404);
-    EXPECT_EQ(guess("127.0.0.2", "203.0.113.10"), 429) << "an untrusted peer is itself, whatever it claims";
-    EXPECT_EQ(guess("127.0.0.1", "203.0.113.9"), 404);
     EXPECT_TRUE(waitUntil([&] { return relay.log().contains("pairing refused for 203.0.113.7: too many wrong PINs"); }));
 
     // A subscriber that stops reading is dropped while the others keep receiving, compressed or plain.
@@ -186,24 +152,6 @@ TEST(RelayProcess, WithstandsProxiedGuessersStuckReadersHugeRequestsCrowdsAndGue
     EXPECT_TRUE(waitUntil([&] { return relay.log().contains("socket dropped subscriber"); }));
     RawRelayClient again("127.0.0.1", relay.port());
     EXPECT_EQ(joinAs(again, channel, "subscriber"), authenticated) << "the dropped one's place is free again";
-
-    // permessage-deflate offered to the `ws` library, which inflates what it got.
-    if (!QString(ORVANE_TEST_NODE_MODULES).isEmpty()) {
-        RawRelayClient compressedPublisher("127.0.0.1", relay.port());
-        ASSERT_EQ(joinAs(compressedPublisher, compressed, "publisher"), authenticated);
-        const std::string frame = snapshotFrame(1, 228'000);
-        compressedPublisher.sendText(frame);
-        const QJsonObject deflated = wsSubscriber(relay.baseUrl, compressed, "deflate");
-        const QJsonObject plain = wsSubscriber(relay.baseUrl, compressed, "plain");
-        std::printf("relay snapshot of %zu bytes on the wire: %d with permessage-deflate, %d without\n", frame.size(),
-                    deflated["wireBytes"].toInt(), plain["wireBytes"].toInt());
-        EXPECT_TRUE(deflated["extensions"].toString().startsWith("permessage-deflate"));
-        EXPECT_EQ(deflated["messageBytes"].toInt(), static_cast<int>(frame.size()));
-        EXPECT_LT(deflated["wireBytes"].toInt(), static_cast<int>(frame.size()) / 2);
-        EXPECT_EQ(plain["extensions"].toString(), "");
-        EXPECT_EQ(plain["messageBytes"].toInt(), static_cast<int>(frame.size()));
-        EXPECT_GT(plain["wireBytes"].toInt(), static_cast<int>(frame.size()));
-    }
 
     // Idle crowds, a 4 GB body and a 150 MB header: refused, and the relay stays small and answers.
     std::vector<std::unique_ptr<RawRelayClient>> idle;

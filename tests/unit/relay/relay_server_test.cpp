@@ -4,6 +4,7 @@
 #include "raw_relay_client.h"
 #include "relay_test_support.h"
 
+#include <fixture.h>
 #include <waits.h>
 #include <gtest/gtest.h>
 
@@ -194,25 +195,17 @@ TEST(RelayServer, ExpiresChannelsWithoutAPublisherAndPairingsTheGlassesNeverColl
 
 TEST(RelayServer, KeysClientsByIpv4AddressOrIpv6Slash64AndBelievesOnlyTrustedProxies)
 {
-    const auto ip = [](const char *text) { return boost::asio::ip::make_address(text); };
-    const std::vector<std::pair<const char *, const char *>> sameClient = {
-        {"2001:db8:1:2:aaaa::1", "2001:db8:1:2:bbbb:cccc:dddd:9"}, {"::ffff:192.0.2.1", "192.0.2.1"}};
-    for (const auto &[one, other] : sameClient)
-        EXPECT_EQ(clientKey(ip(one)), clientKey(ip(other))) << one;
-    EXPECT_NE(clientKey(ip("2001:db8:1:2::1")), clientKey(ip("2001:db8:1:3::1")));
-    EXPECT_NE(clientKey(ip("192.0.2.1")), clientKey(ip("192.0.2.2")));
-
-    const std::vector<IpAddress> proxies = {ip("10.0.0.1"), ip("10.0.0.2")};
-    const std::vector<std::tuple<const char *, const char *, const char *>> cases = {
-        {"10.0.0.1", "203.0.113.7", "203.0.113.7"},
-        {"10.0.0.1", "198.51.100.1, 203.0.113.7, 10.0.0.2", "203.0.113.7"}, // through two proxies
-        {"192.0.2.5", "203.0.113.7", "192.0.2.5"},                          // not a proxy of ours
-        {"10.0.0.1", "", "10.0.0.1"},
-        {"10.0.0.1", "unknown", "10.0.0.1"},
-        {"::ffff:10.0.0.1", " 2001:db8::7 ", "2001:db8::7"},
-    };
-    for (const auto &[peer, forwarded, expected] : cases)
-        EXPECT_EQ(clientAddress(ip(peer), forwarded, proxies), ip(expected)) << peer << " / " << forwarded;
+    const auto ip = [](const boost::json::value &text) { return boost::asio::ip::make_address(std::string(text.as_string())); };
+    const boost::json::value rows = fixture("client-addresses.json");
+    for (const boost::json::value &pair : rows.at("sameClient").as_array())
+        EXPECT_EQ(clientKey(ip(pair.at(0))), clientKey(ip(pair.at(1)))) << pair;
+    for (const boost::json::value &pair : rows.at("otherClients").as_array())
+        EXPECT_NE(clientKey(ip(pair.at(0))), clientKey(ip(pair.at(1)))) << pair;
+    std::vector<IpAddress> proxies;
+    for (const boost::json::value &proxy : rows.at("trustedProxies").as_array())
+        proxies.push_back(ip(proxy));
+    for (const boost::json::value &row : rows.at("forwarded").as_array())
+        EXPECT_EQ(clientAddress(ip(row.at(0)), row.at(1).as_string(), proxies), ip(row.at(2))) << row;
 }
 
 } // namespace

@@ -79,7 +79,6 @@ void ScriptedRelay::read(Connection &connection)
         }
         connection.peer = std::make_unique<WebSocketServerPeer>();
         sockets_.push_back(&connection);
-        socketPath_ = head.split(' ').value(1).toStdString();
         // The peer answers only the daemon's own request line and host; the key is what counts.
         connection.head = "GET / HTTP/1.1\r\nHost: localhost\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                           "Sec-WebSocket-Version: 13\r\nSec-WebSocket-Key: " +

@@ -35,11 +35,10 @@ public:
     // "METHOD path Content-Type Authorization body" of every HTTP request but upgrades.
     const std::vector<std::string> &requests() const { return requests_; }
 
-    // Sockets upgraded so far and still open, the newest one's path, and the text messages the
-    // publisher sent; every "authenticate" is answered "authenticated".
+    // Sockets upgraded so far and still open, and the text messages the publisher sent; every
+    // "authenticate" is answered "authenticated".
     int upgrades() const { return static_cast<int>(sockets_.size()); }
     int openSockets() const;
-    const std::string &socketPath() const { return socketPath_; }
     const std::vector<std::string> &messages() const { return messages_; }
     std::size_t count(std::string_view type) const;
     bool closeFrameSeen() const { return closeFrameSeen_; }
@@ -61,7 +60,6 @@ private:
     QTcpServer server_;
     std::vector<std::unique_ptr<Connection>> connections_;
     std::vector<Connection *> sockets_;
-    std::string socketPath_;
     std::vector<std::string> messages_;
     std::vector<std::string> requests_;
     bool closeFrameSeen_ = false;
