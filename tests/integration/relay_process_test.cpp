@@ -3,9 +3,8 @@
 // trusted proxy; a subscriber that stops reading beside compressed and plain ones; huge requests
 // and idle crowds; PIN guessing from many addresses. Its idle time-outs are in relay_server_test,
 // with short limits; a browser inflating its compressed frames is glasses_page_test.
-#include "raw_relay_client.h"
 #include "relay_test_support.h"
-#include "snapshot_frame.h"
+#include "websocket_server_peer.h"
 
 #include <waits.h>
 #include <gtest/gtest.h>
@@ -47,35 +46,21 @@ struct Relay : QProcess {
     QTemporaryFile logFile;
 };
 
-QJsonObject json(const std::string &text)
+QJsonObject json(const QByteArray &text)
 {
-    return QJsonDocument::fromJson(QByteArray::fromStdString(text)).object();
+    return QJsonDocument::fromJson(text).object();
 }
 
-std::string post(const std::string &path, const std::string &body, const std::string &headers = "")
+QByteArray post(const QByteArray &path, const QByteArray &body, const QByteArray &headers = "")
 {
     return "POST " + path + " HTTP/1.1\r\nHost: relay\r\nContent-Type: application/json\r\n" + headers +
-           "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+           "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
 }
 
-std::string pinBody(const QString &pin)
+QByteArray pinBody(const QString &pin)
 {
-    return R"({"pin":")" + pin.toStdString() + "\"}";
+    return R"({"pin":")" + pin.toUtf8() + "\"}";
 }
-
-using Channel = LocalRelay::Pairing;
-// The first answer on a socket that asked to be `role` of the channel.
-std::string joinAs(RawRelayClient &client, const Channel &channel, const std::string &role, bool deflate = false)
-{
-    if (!client.upgrade("/v1/channels/" + channel.credentials.channelId + "/connect", deflate))
-        return "no upgrade";
-    const std::string token = role == "publisher" ? channel.credentials.publisherToken : channel.subscriberToken.toStdString();
-    client.sendText(R"({"type":"authenticate","role":")" + role + R"(","token":")" + token + "\"}");
-    const auto answer = client.nextMessage();
-    return answer ? answer->payload : "no answer";
-}
-
-const std::string authenticated = R"({"type":"authenticated"})";
 
 // One relay as a user starts it, then through the whole attack; each part comes before the ones
 // that would spend the budgets it needs (wrong PINs relay-wide, PINs per client).
@@ -106,11 +91,11 @@ TEST(RelayProcess, PairsWithNewPinKeepsItsSecretsAndWithstandsGuessersStuckReade
     EXPECT_FALSE(relay.log().contains(pin.trimmed())) << "no PIN in the log";
     EXPECT_FALSE(relay.log().contains(credentials.publisherToken.c_str())) << "no token in the log";
     companion.disconnect(true);
-    const Channel channel = pairAt(relay.baseUrl);
+    const LocalRelay::Pairing channel = pairAt(relay.baseUrl);
 
     // X-Forwarded-For is believed only from the named proxy.
-    const auto guess = [&](const std::string &from, const std::string &forwardedFor) {
-        RawRelayClient client(from, relay.port());
+    const auto guess = [&](const QString &from, const QByteArray &forwardedFor) {
+        RawConnection client(from, relay.port());
         return client.http(post("/v1/pairings/complete", pinBody("000000"), "X-Forwarded-For: " + forwardedFor + "\r\n")).status;
     };
     for (int i = 0; i < 5; ++i)
@@ -119,59 +104,60 @@ TEST(RelayProcess, PairsWithNewPinKeepsItsSecretsAndWithstandsGuessersStuckReade
     EXPECT_EQ(guess("127.0.0.1", "203.0.113.8"), 404) << "not everyone behind the proxy";
     EXPECT_TRUE(waitUntil([&] { return relay.log().contains("pairing refused for 203.0.113.7: too many wrong PINs"); }));
 
-    // A subscriber that stops reading is dropped while the others keep receiving, compressed or plain.
-    RawRelayClient publisher("127.0.0.1", relay.port());
-    ASSERT_EQ(joinAs(publisher, channel, "publisher"), authenticated);
-    RawRelayClient stuck("127.0.0.1", relay.port(), 4096);
-    ASSERT_EQ(joinAs(stuck, channel, "subscriber"), authenticated);
-    std::vector<std::unique_ptr<RawRelayClient>> readers;
+    // A subscriber that stops reading is dropped while the others keep receiving. It speaks
+    // WebSocket by hand, as Qt's client would go on reading.
+    const QUrl socket = socketUrl(relay.baseUrl, channel.credentials.channelId.c_str());
+    TestSocket publisher;
+    ASSERT_TRUE(publisher.authenticate(socket, "publisher", channel.credentials.publisherToken.c_str()));
+    RawConnection stuck("127.0.0.1", relay.port(), 4096);
+    ASSERT_EQ(stuck.http("GET " + socket.path().toUtf8() + " HTTP/1.1\r\nHost: relay\r\nUpgrade: websocket\r\n"
+                         "Connection: Upgrade\r\nSec-WebSocket-Version: 13\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n")
+                  .status, 101);
+    const QByteArray authenticate = authenticateMessage("subscriber", channel.subscriberToken);
+    stuck.socket.write(QByteArray::fromStdString(encodeRaw({.payload = authenticate.toStdString(), .masked = true})));
+    ASSERT_TRUE(stuck.readUntil([&] { return stuck.received.contains(R"({"type":"authenticated"})"); }));
+    stuck.socket.setReadBufferSize(4096);
+    std::vector<std::unique_ptr<TestSocket>> readers;
     for (int i = 0; i < 7; ++i) {
-        readers.push_back(std::make_unique<RawRelayClient>("127.0.0.1", relay.port()));
-        ASSERT_EQ(joinAs(*readers.back(), channel, "subscriber", i == 0), authenticated);
-        const auto presence = readers.back()->nextMessage();
-        EXPECT_EQ(presence.value_or(RawRelayClient::Message{}).payload, R"({"type":"publisher","online":true})");
+        readers.push_back(std::make_unique<TestSocket>());
+        ASSERT_TRUE(readers.back()->authenticate(socket, "subscriber", channel.subscriberToken));
+        ASSERT_TRUE(readers.back()->next()) << "the publisher's presence";
     }
-    RawRelayClient ninth("127.0.0.1", relay.port());
-    EXPECT_EQ(json(joinAs(ninth, channel, "subscriber"))["message"], "This channel has as many subscribers as it may have.");
+    TestSocket ninth;
+    ASSERT_TRUE(ninth.open(socket));
+    ninth.send(authenticate);
+    EXPECT_EQ(json(ninth.next().value_or(""))["message"], "This channel has as many subscribers as it may have.");
     const int snapshots = 12;
     for (int sequence = 1; sequence <= snapshots; ++sequence) {
-        const std::string frame = snapshotFrame(sequence, 250'000);
-        publisher.sendText(frame);
-        for (std::size_t i = 0; i < readers.size(); ++i) {
-            const auto message = readers[i]->nextMessage();
-            ASSERT_TRUE(message) << "reader " << i << " at " << sequence;
-            EXPECT_EQ(message->compressed, i == 0);
-            if (i == 0)
-                EXPECT_LT(message->payload.size(), frame.size() / 2);
-            else
-                EXPECT_EQ(message->payload, frame);
-        }
+        const QByteArray frame = R"({"type":"snapshot","snapshot":{"sequence":)" + QByteArray::number(sequence) + R"(,"pad":")" +
+                                 QByteArray(250'000, 'x') + "\"}}";
+        publisher.send(frame);
+        for (std::size_t i = 0; i < readers.size(); ++i)
+            ASSERT_EQ(readers[i]->next(), frame) << "reader " << i << " at " << sequence;
     }
+    stuck.socket.setReadBufferSize(0);
     EXPECT_TRUE(stuck.waitClosed(20s));
-    EXPECT_LT(stuck.wireBytes(), snapshots * 250'000u);
+    EXPECT_LT(stuck.bytesRead, snapshots * 250'000);
     EXPECT_TRUE(waitUntil([&] { return relay.log().contains("socket dropped subscriber"); }));
-    RawRelayClient again("127.0.0.1", relay.port());
-    EXPECT_EQ(joinAs(again, channel, "subscriber"), authenticated) << "the dropped one's place is free again";
+    EXPECT_TRUE(TestSocket().authenticate(socket, "subscriber", channel.subscriberToken)) << "the dropped one's place is free again";
 
     // Idle crowds, a 4 GB body and a 150 MB header: refused, and the relay stays small and answers.
-    std::vector<std::unique_ptr<RawRelayClient>> idle;
-    for (int i = 0; i < 300; ++i)
-        idle.push_back(std::make_unique<RawRelayClient>("127.0.2." + std::to_string(1 + i % 5), relay.port()));
-    for (int i = 0; i < 70; ++i)
-        idle.push_back(std::make_unique<RawRelayClient>("127.0.2.9", relay.port()));
+    std::vector<std::unique_ptr<RawConnection>> idle;
+    for (int i = 0; i < 370; ++i)
+        idle.push_back(std::make_unique<RawConnection>(i < 300 ? QString("127.0.2.%1").arg(1 + i % 5) : "127.0.2.9", relay.port()));
     EXPECT_TRUE(idle.back()->waitClosed(10s)) << "over the per-client cap the door closes at once";
-    const std::string megabyte(1 << 20, 'a');
-    for (const auto &[head, megabytes] : {std::pair<std::string, std::size_t>{
+    const QByteArray megabyte(1 << 20, 'a');
+    for (const auto &[head, megabytes] : {std::pair<QByteArray, qsizetype>{
                                               "POST /v1/pairings/complete HTTP/1.1\r\nHost: relay\r\nContent-Length: 4000000000\r\n\r\n", 300},
                                           {"GET / HTTP/1.1\r\nX-Long: ", 150}}) {
-        RawRelayClient sender("127.0.3.1", relay.port());
-        std::size_t sent = 0;
+        RawConnection sender("127.0.3.1", relay.port());
+        qsizetype sent = 0;
         if (sender.sendAll(head))
             while (sent < megabytes * megabyte.size() && sender.sendAll(megabyte))
                 sent += megabyte.size();
-        EXPECT_LT(sent, megabytes * megabyte.size()) << head << " is refused, not read";
+        EXPECT_LT(sent, megabytes * megabyte.size()) << head.toStdString() << " is refused, not read";
     }
-    RawRelayClient user("127.0.0.1", relay.port());
+    RawConnection user("127.0.0.1", relay.port());
     EXPECT_EQ(user.http(post("/v1/pairings", "{}"), 5s).status, 201);
     QFile status(QString("/proc/%1/status").arg(relay.processId()));
     ASSERT_TRUE(status.open(QIODevice::ReadOnly));
@@ -179,23 +165,23 @@ TEST(RelayProcess, PairsWithNewPinKeepsItsSecretsAndWithstandsGuessersStuckReade
     idle.clear();
 
     // Guessing from many addresses gets no token and uses up the pending PINs.
-    RawRelayClient glasses("127.0.0.3", relay.port());
+    RawConnection glasses("127.0.0.3", relay.port());
     std::vector<QJsonObject> pending;
     for (int i = 0; i < 10; ++i)
         pending.push_back(json(glasses.http(post("/v1/pairings", "{}")).body));
     EXPECT_EQ(glasses.http(post("/v1/pairings", "{}")).status, 429) << "PINs are rate-limited per client";
     int tokens = 0, refused = 0;
     for (int address = 0; address < 250; ++address) {
-        RawRelayClient guesser("127.0.1." + std::to_string(address + 1), relay.port());
+        RawConnection guesser(QString("127.0.1.%1").arg(address + 1), relay.port());
         for (int attempt = 0; attempt < 4; ++attempt) {
             const auto answer = guesser.http(post("/v1/pairings/complete", pinBody(QString::asprintf("%06d", address * 4 + attempt))));
-            tokens += answer.status == 200 || answer.body.find("publisherToken") != std::string::npos;
+            tokens += answer.status == 200 || answer.body.contains("publisherToken");
             refused += answer.status == 429;
         }
     }
     EXPECT_EQ(tokens, 0);
     EXPECT_GT(refused, 900) << "the relay-wide budget stops the run early";
-    EXPECT_EQ(glasses.http("GET /v1/pairings/" + pending[0]["pairingId"].toString().toStdString() + " HTTP/1.1\r\n\r\n").status, 404)
+    EXPECT_EQ(glasses.http("GET /v1/pairings/" + pending[0]["pairingId"].toString().toUtf8() + " HTTP/1.1\r\n\r\n").status, 404)
         << "the glasses must ask for a new PIN";
     EXPECT_NE(glasses.http(post("/v1/pairings/complete", pinBody(pending[0]["pin"].toString()))).status, 200);
     EXPECT_TRUE(waitUntil([&] { return relay.log().contains("pairing withdrawn"); }));

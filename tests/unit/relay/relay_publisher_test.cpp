@@ -33,28 +33,21 @@ json::object parsed(const std::optional<QByteArray> &frame)
     return json::parse(frame.value_or("{}").toStdString()).as_object();
 }
 
-class WithRelay : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        publisher.connect(pairing.credentials);
-        ASSERT_TRUE(waitUntil([this] { return events.authenticated(); }));
-    }
-    int revoke(const std::string &channelId, const QByteArray &token)
-    {
-        const QUrl url = relay.url(("/v1/channels/" + channelId + "/revoke").c_str());
-        return httpRequest("POST", url, {}, {{"Authorization", "Bearer " + token}}).status;
-    }
-
-    LocalRelay relay;
-    LocalRelay::Pairing pairing = relay.pair();
-    // Heartbeats every 50 ms, which the relay takes and never forwards.
-    RelayPublisher publisher{relay.baseUrl(), quickTiming(50ms)};
-    PublisherEvents events{publisher};
-};
-
-TEST_F(WithRelay, SnapshotsResultsAndCommandsCrossTheRelay)
+// Against orvane-relay with a subscriber playing the glasses: what crosses it each way, losing it
+// and getting it back, and its revoking the channel.
+TEST(RelayPublisher, PublishesThroughOrvaneRelayReconnectsAndStopsForGoodWhenRevoked)
 {
+    LocalRelay relay;
+    const LocalRelay::Pairing pairing = relay.pair();
+    // Heartbeats every 50 ms, which the relay takes and never forwards.
+    RelayPublisher publisher(relay.baseUrl(), quickTiming(50ms));
+    PublisherEvents events(publisher);
+    EXPECT_THROW(publisher.sendCommandResult("c", "failed", "m", 1), RelayError) << "never connected";
+    const auto connected = [&] {
+        publisher.connect(pairing.credentials);
+        return waitUntil([&] { return events.authenticated(); });
+    };
+    ASSERT_TRUE(connected());
     publisher.send(sample);
     TestSocket subscriber;
     ASSERT_TRUE(subscriber.authenticate(relay.socketUrl(pairing), "subscriber", pairing.subscriberToken));
@@ -71,61 +64,53 @@ TEST_F(WithRelay, SnapshotsResultsAndCommandsCrossTheRelay)
 
     subscriber.send(R"({"type":"mystery"})");
     subscriber.send(R"({"type":"command","command":{"id":"c1","type":"stop_turn"}})");
-    ASSERT_TRUE(waitUntil([this] { return !events.commands.empty(); }));
+    ASSERT_TRUE(waitUntil([&] { return !events.commands.empty(); }));
     EXPECT_EQ(events.commands, (std::vector{json::object{{"id", "c1"}, {"type", "stop_turn"}}}));
     EXPECT_FALSE(subscriber.next(200ms)) << "heartbeats and unknown types go nowhere and are not answered";
-}
 
-TEST_F(WithRelay, ReconnectsWhenTheRelayComesBackUntilItRevokesTheChannel)
-{
-    EXPECT_THROW(RelayPublisher(relay.baseUrl()).sendCommandResult("c", "failed", "m", 1), RelayError) << "never connected";
     publisher.disconnect(false);
     EXPECT_TRUE(publisher.credentials()) << "a passing disconnect keeps the pairing";
-    SetUp();
+    ASSERT_TRUE(connected());
     for (int round = 0; round < 2; ++round) {
         events.clear();
         relay.stop();
-        ASSERT_TRUE(waitUntil([this] { return events.connections.size() >= 3; }));
+        ASSERT_TRUE(waitUntil([&] { return events.connections.size() >= 3; }));
         EXPECT_THROW(publisher.send(sample), RelayError);
         relay.start();
-        ASSERT_TRUE(waitUntil([this] { return events.authenticated(); }));
+        ASSERT_TRUE(waitUntil([&] { return events.authenticated(); }));
         // The loss reports attempt 0; each refused attempt after it counts on from 1.
         for (std::size_t i = 0; i + 1 < events.connections.size(); ++i)
             EXPECT_EQ(events.connections[i], std::pair(false, static_cast<int>(i))) << round << " " << i;
     }
 
+    const auto revoke = [&](const std::string &channelId, const QByteArray &token) {
+        const QUrl url = relay.url(("/v1/channels/" + channelId + "/revoke").c_str());
+        return httpRequest("POST", url, {}, {{"Authorization", "Bearer " + token}}).status;
+    };
     EXPECT_EQ(revoke(pairing.credentials.channelId, pairing.subscriberToken.toUtf8()), 401);
     EXPECT_EQ(revoke("00000000-0000-4000-8000-000000000000", "x"), 404);
     ASSERT_EQ(revoke(pairing.credentials.channelId, pairing.credentials.publisherToken.c_str()), 204);
-    ASSERT_TRUE(waitUntil([this] { return !publisher.shouldReconnect(); }));
+    ASSERT_TRUE(waitUntil([&] { return !publisher.shouldReconnect(); }));
     EXPECT_FALSE(publisher.credentials());
     EXPECT_EQ(events.connections.back(), std::pair(false, 0));
-    EXPECT_THAT([this] { publisher.send(sample); }, ThrowsMessage<RelayError>(StrEq("The relay is disconnected.")));
-    TestSocket late;
-    EXPECT_FALSE(late.authenticate(relay.socketUrl(pairing), "publisher", pairing.credentials.publisherToken.c_str()));
+    EXPECT_THAT([&] { publisher.send(sample); }, ThrowsMessage<RelayError>(StrEq("The relay is disconnected.")));
+    EXPECT_FALSE(TestSocket().authenticate(relay.socketUrl(pairing), "publisher", pairing.credentials.publisherToken.c_str()));
 }
 
-class WithScriptedRelay : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        publisher.connect(relay.credentials);
-        ASSERT_TRUE(waitUntil([this] { return events.authenticated(); }));
-        events.clear();
-    }
-
+// Against a relay that says what no real relay would, then drops the connection in each way.
+TEST(RelayPublisher, SpeaksToAScriptedRelayActsOnTheInboundTableAndReconnectsOnceAfterEachLoss)
+{
     ScriptedRelay relay;
     // Heartbeats every 40 ms; reconnects after 300 ms, long enough to act before the timer.
-    RelayPublisher publisher{relay.baseUrl(), {40ms, [](int) { return 300ms; }, 5s}};
-    PublisherEvents events{publisher};
-};
-
-TEST_F(WithScriptedRelay, AuthenticatesSendsHeartbeatsAndSnapshotsAndActsOnTheInboundTable)
-{
+    RelayPublisher publisher(relay.baseUrl(), {40ms, [](int) { return 300ms; }, 5s});
+    PublisherEvents events(publisher);
+    publisher.connect(relay.credentials);
+    ASSERT_TRUE(waitUntil([&] { return events.authenticated(); }));
+    events.clear();
     EXPECT_EQ(relay.messages().front(), json::serialize(json::object{{"type", "authenticate"}, {"role", "publisher"},
                                                                      {"token", relay.credentials.publisherToken},
                                                                      {"deviceName", DeviceName::localized()}}));
-    ASSERT_TRUE(waitUntil([this] { return relay.messages().size() >= 2; }));
+    ASSERT_TRUE(waitUntil([&] { return relay.messages().size() >= 2; }));
     EXPECT_TRUE(QRegularExpression(R"(^\{"type":"heartbeat","sentAt":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z"\}$)")
                     .match(QString::fromStdString(relay.messages()[1])).hasMatch()) << relay.messages()[1];
     EXPECT_EQ(DeviceName::choose("CHASSIS=laptop\nPRETTY_HOSTNAME='Ada \"home\"'\n", "ada-x1"), "Ada \"home\"");
@@ -164,17 +149,14 @@ TEST_F(WithScriptedRelay, AuthenticatesSendsHeartbeatsAndSnapshotsAndActsOnTheIn
         relay.send(frame, binary);
         // An error frame as a marker: once it is reported, the row was handled.
         relay.send(R"({"type":"error","message":"marker"})");
-        ASSERT_TRUE(waitUntil([this] { return !events.errors.empty() && events.errors.back() == "marker"; }));
+        ASSERT_TRUE(waitUntil([&] { return !events.errors.empty() && events.errors.back() == "marker"; }));
         events.errors.pop_back();
         EXPECT_EQ(events.errors, errors) << frame.substr(0, 60);
         EXPECT_EQ(events.commands, commands) << frame.substr(0, 60);
     }
     EXPECT_TRUE(events.connections.empty()) << "no row, not even an over-long one, ended the connection";
-}
 
-TEST_F(WithScriptedRelay, OneLostConnectionSchedulesOneReconnectAndAStaleTimerOpensNothing)
-{
-    const auto reconnected = [this] { return waitUntil([this] { return relay.openSockets() == 1 && events.authenticated(); }); };
+    const auto reconnected = [&] { return waitUntil([&] { return relay.openSockets() == 1 && events.authenticated(); }); };
     // A reset makes Qt report an error and then a disconnect for the same loss; a close only the latter.
     for (const bool reset : {true, false, true}) {
         events.clear();
@@ -185,12 +167,12 @@ TEST_F(WithScriptedRelay, OneLostConnectionSchedulesOneReconnectAndAStaleTimerOp
         EXPECT_EQ(events.connections, (std::vector{std::pair(false, 0), std::pair(true, 0)}));
         EXPECT_EQ(events.errors.size(), reset ? 1u : 0u);
     }
-    EXPECT_FALSE(waitUntil([this] { return relay.upgrades() > 4; }, 600ms)) << "a second reconnect, at the same delay";
+    EXPECT_FALSE(waitUntil([&] { return relay.upgrades() > 4; }, 600ms)) << "a second reconnect, at the same delay";
 
     // A loss whose reconnect timer comes due after a permanent disconnect, or after a new connect.
     for (const bool connectAgain : {false, true}) {
         relay.close();
-        ASSERT_TRUE(waitUntil([this] { return !events.connections.empty() && !events.connections.back().first; }));
+        ASSERT_TRUE(waitUntil([&] { return !events.connections.empty() && !events.connections.back().first; }));
         const int before = relay.upgrades();
         connectAgain ? publisher.connect(relay.credentials) : publisher.disconnect(true);
         EXPECT_EQ(events.connections.back(), std::pair(false, 1)) << "the scheduled attempt was counted";

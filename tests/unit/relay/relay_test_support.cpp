@@ -4,6 +4,7 @@
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QRegularExpression>
 
 #include <stdexcept>
 
@@ -77,11 +78,16 @@ bool TestSocket::open(const QUrl &url)
     return socket_.state() == QAbstractSocket::ConnectedState;
 }
 
+QByteArray authenticateMessage(const QString &role, const QString &token)
+{
+    return QJsonDocument(QJsonObject{{"type", "authenticate"}, {"role", role}, {"token", token}}).toJson(QJsonDocument::Compact);
+}
+
 bool TestSocket::authenticate(const QUrl &url, const QString &role, const QString &token)
 {
     if (!open(url))
         return false;
-    send(QJsonDocument(QJsonObject{{"type", "authenticate"}, {"role", role}, {"token", token}}).toJson(QJsonDocument::Compact));
+    send(authenticateMessage(role, token));
     return json(next().value_or("")).value("type") == "authenticated";
 }
 
@@ -90,6 +96,54 @@ std::optional<QByteArray> TestSocket::next(std::chrono::milliseconds limit)
     if (!waitUntil([this] { return !received_.isEmpty(); }, limit))
         return std::nullopt;
     return received_.takeFirst();
+}
+
+RawConnection::RawConnection(const QString &source, quint16 port, int receiveBuffer)
+{
+    socket.bind(QHostAddress(source)); // makes the socket, so the option below has one to go to
+    if (receiveBuffer > 0)
+        socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, receiveBuffer);
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    socket.waitForConnected(10'000);
+}
+
+HttpAnswer RawConnection::http(const QByteArray &request, std::chrono::milliseconds limit)
+{
+    socket.write(request);
+    static const QRegularExpression contentLength("\r\ncontent-length: *([0-9]+)", QRegularExpression::CaseInsensitiveOption);
+    qsizetype end = -1, length = 0;
+    const bool answered = readUntil([&] {
+        if (end < 0 && (end = received.indexOf("\r\n\r\n")) >= 0)
+            length = contentLength.match(received.left(end)).captured(1).toLongLong();
+        return end >= 0 && received.size() >= end + 4 + length;
+    }, limit);
+    if (!answered)
+        return {};
+    const HttpAnswer answer{received.mid(9, 3).toInt(), received.mid(end + 4, length)};
+    received.remove(0, end + 4 + length);
+    return answer;
+}
+
+bool RawConnection::sendAll(const QByteArray &bytes)
+{
+    if (socket.write(bytes) < 0)
+        return false;
+    while (socket.bytesToWrite() > 0)
+        if (!socket.waitForBytesWritten(10'000))
+            return false;
+    return socket.state() == QAbstractSocket::ConnectedState;
+}
+
+bool RawConnection::readUntil(const std::function<bool()> &done, std::chrono::milliseconds limit)
+{
+    const auto read = [&] {
+        const QByteArray more = socket.readAll();
+        bytesRead += more.size();
+        received += more;
+        return done();
+    };
+    waitUntil([&] { return read() || socket.state() == QAbstractSocket::UnconnectedState; }, limit);
+    return read();
 }
 
 } // namespace orvane::test

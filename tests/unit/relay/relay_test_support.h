@@ -5,6 +5,7 @@
 
 #include <waits.h>
 
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QWebSocket>
 
@@ -64,6 +65,9 @@ inline LocalRelay::Pairing LocalRelay::pair() const
     return pairAt(baseUrl());
 }
 
+// The first message of a socket that means to be `role`.
+QByteArray authenticateMessage(const QString &role, const QString &token);
+
 // A WebSocket client that records what it receives: a subscriber, or a hand-driven publisher.
 class TestSocket {
 public:
@@ -80,6 +84,29 @@ private:
     QWebSocket socket_;
     QList<QByteArray> received_;
     bool closed_ = false;
+};
+
+// A bare loopback connection, for what Qt's HTTP and WebSocket clients cannot do: connect from a
+// chosen 127.x.y.z address, keep a connection between requests, stop reading, send without end.
+class RawConnection {
+public:
+    // A `receiveBuffer` above 0 shrinks the kernel's buffer so a client that stops reading soon
+    // stops the sender.
+    RawConnection(const QString &source, quint16 port, int receiveBuffer = 0);
+    // One request and its answer (bodies with Content-Length only); status 0 when none came.
+    HttpAnswer http(const QByteArray &request, std::chrono::milliseconds limit = 10s);
+    // False once the relay closed the connection or stopped reading.
+    bool sendAll(const QByteArray &bytes);
+    // Reads into `received` until `done` or the connection closes; says whether `done`.
+    bool readUntil(const std::function<bool()> &done, std::chrono::milliseconds limit = 10s);
+    bool waitClosed(std::chrono::milliseconds limit)
+    {
+        return readUntil([this] { return socket.state() == QAbstractSocket::UnconnectedState; }, limit);
+    }
+
+    QTcpSocket socket;
+    QByteArray received;
+    qint64 bytesRead = 0;
 };
 
 // Everything a publisher reported through its three callbacks, in order.

@@ -1,5 +1,4 @@
 #include "raw_relay_client.h"
-#include "websocket_server_peer.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -7,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <regex>
 
 namespace orvane::test {
@@ -109,7 +109,19 @@ bool RawRelayClient::upgrade(const std::string &path, bool deflate)
 
 void RawRelayClient::sendText(std::string_view text)
 {
-    sendAll(encodeRaw({.opcode = 1, .payload = std::string(text), .masked = true}));
+    std::string frame{'\x81'};
+    if (text.size() < 126) {
+        frame += static_cast<char>(0x80 | text.size());
+    } else {
+        frame += static_cast<char>(0x80 | 127);
+        for (int shift = 56; shift >= 0; shift -= 8)
+            frame += static_cast<char>((static_cast<std::uint64_t>(text.size()) >> shift) & 0xff);
+    }
+    const char mask[4] = {0x1f, 0x2e, 0x3d, 0x4c};
+    frame.append(mask, 4);
+    for (std::size_t i = 0; i < text.size(); ++i)
+        frame += static_cast<char>(text[i] ^ mask[i % 4]);
+    sendAll(frame);
 }
 
 std::optional<RawRelayClient::Message> RawRelayClient::nextMessage(std::chrono::milliseconds limit)
