@@ -40,7 +40,6 @@ public:
     int upgrades() const { return static_cast<int>(sockets_.size()); }
     int openSockets() const;
     const std::vector<std::string> &messages() const { return messages_; }
-    std::size_t count(std::string_view type) const;
     bool closeFrameSeen() const { return closeFrameSeen_; }
 
     // To the newest socket: a text or binary message, a frame announcing 400 MiB whose payload is
@@ -52,7 +51,6 @@ public:
 
 private:
     struct Connection;
-    void accept();
     void read(Connection &connection);
     void answerHttp(QTcpSocket *socket, const QByteArray &head, const QByteArray &body);
     void stream(QTcpSocket *socket, QByteArray head);
