@@ -51,15 +51,11 @@ QJsonObject json(const QByteArray &text)
     return QJsonDocument::fromJson(text).object();
 }
 
-QByteArray post(const QByteArray &path, const QByteArray &body, const QByteArray &headers = "")
+// The glasses asking for a PIN, and anyone trying one.
+const QByteArray newPairing = httpMessage("POST", "/v1/pairings", "{}");
+QByteArray tryPin(const QString &pin, const QByteArray &headers = "")
 {
-    return "POST " + path + " HTTP/1.1\r\nHost: relay\r\nContent-Type: application/json\r\n" + headers +
-           "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
-}
-
-QByteArray pinBody(const QString &pin)
-{
-    return R"({"pin":")" + pin.toUtf8() + "\"}";
+    return httpMessage("POST", "/v1/pairings/complete", R"({"pin":")" + pin.toUtf8() + "\"}", headers);
 }
 
 // One relay as a user starts it, then through the whole attack; each part comes before the ones
@@ -80,14 +76,14 @@ TEST(RelayProcess, PairsWithNewPinKeepsItsSecretsAndWithstandsGuessersStuckReade
     ASSERT_TRUE(QRegularExpression("^[0-9]{6}\n$").match(pin).hasMatch()) << pin.toStdString();
     EXPECT_EQ(newPin.exitCode(), 0);
     EXPECT_EQ(Relay({"--listen", "127.0.0.1:0", "--trusted-proxy", "proxy.example"}).exitCode(), 2);
-    const QByteArray paired = RawConnection("127.0.0.1", relay.port()).http(post("/v1/pairings/complete", pinBody(pin.trimmed()))).body;
+    const QByteArray paired = RawConnection("127.0.0.1", relay.port()).http(tryPin(pin.trimmed())).body;
     EXPECT_TRUE(json(paired).contains("publisherToken")) << "the PIN pairs";
     const LocalRelay::Pairing channel = pairAt(relay.baseUrl);
 
     // X-Forwarded-For is believed only from the named proxy.
     const auto guess = [&](const QString &from, const QByteArray &forwardedFor) {
         RawConnection client(from, relay.port());
-        return client.http(post("/v1/pairings/complete", pinBody("000000"), "X-Forwarded-For: " + forwardedFor + "\r\n")).status;
+        return client.http(tryPin("000000", "X-Forwarded-For: " + forwardedFor + "\r\n")).status;
     };
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(guess("127.0.0.1", "198.51.100.1, 203.0.113.7"), 404);
@@ -149,7 +145,7 @@ TEST(RelayProcess, PairsWithNewPinKeepsItsSecretsAndWithstandsGuessersStuckReade
         EXPECT_LT(sent, megabytes * megabyte.size()) << head.toStdString() << " is refused, not read";
     }
     RawConnection user("127.0.0.1", relay.port());
-    EXPECT_EQ(user.http(post("/v1/pairings", "{}"), 5s).status, 201);
+    EXPECT_EQ(user.http(newPairing, 5s).status, 201);
     QFile status(QString("/proc/%1/status").arg(relay.processId()));
     ASSERT_TRUE(status.open(QIODevice::ReadOnly));
     EXPECT_LT(QRegularExpression("VmRSS:\\s+([0-9]+) kB").match(status.readAll()).captured(1).toLongLong(), 100 * 1024);
@@ -159,13 +155,13 @@ TEST(RelayProcess, PairsWithNewPinKeepsItsSecretsAndWithstandsGuessersStuckReade
     RawConnection glasses("127.0.0.3", relay.port());
     std::vector<QJsonObject> pending;
     for (int i = 0; i < 10; ++i)
-        pending.push_back(json(glasses.http(post("/v1/pairings", "{}")).body));
-    EXPECT_EQ(glasses.http(post("/v1/pairings", "{}")).status, 429) << "PINs are rate-limited per client";
+        pending.push_back(json(glasses.http(newPairing).body));
+    EXPECT_EQ(glasses.http(newPairing).status, 429) << "PINs are rate-limited per client";
     int tokens = 0, refused = 0;
     for (int address = 0; address < 250; ++address) {
         RawConnection guesser(QString("127.0.1.%1").arg(address + 1), relay.port());
         for (int attempt = 0; attempt < 4; ++attempt) {
-            const auto answer = guesser.http(post("/v1/pairings/complete", pinBody(QString::asprintf("%06d", address * 4 + attempt))));
+            const auto answer = guesser.http(tryPin(QString::asprintf("%06d", address * 4 + attempt)));
             tokens += answer.status == 200 || answer.body.contains("publisherToken");
             refused += answer.status == 429;
         }
@@ -174,7 +170,7 @@ TEST(RelayProcess, PairsWithNewPinKeepsItsSecretsAndWithstandsGuessersStuckReade
     EXPECT_GT(refused, 900) << "the relay-wide budget stops the run early";
     EXPECT_EQ(glasses.http("GET /v1/pairings/" + pending[0]["pairingId"].toString().toUtf8() + " HTTP/1.1\r\n\r\n").status, 404)
         << "the glasses must ask for a new PIN";
-    EXPECT_NE(glasses.http(post("/v1/pairings/complete", pinBody(pending[0]["pin"].toString()))).status, 200);
+    EXPECT_NE(glasses.http(tryPin(pending[0]["pin"].toString())).status, 200);
     EXPECT_TRUE(waitUntil([&] { return relay.log().contains("pairing withdrawn"); }));
 
     // The log tells what happened, never a PIN or a token.

@@ -2,25 +2,25 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QRegularExpression>
 
 #include <stdexcept>
 
 namespace orvane::test {
 
+QByteArray httpMessage(const QByteArray &method, const QByteArray &path, const QByteArray &body, const QByteArray &headers)
+{
+    return method + " " + path + " HTTP/1.1\r\nHost: relay\r\nContent-Type: application/json\r\n" + headers +
+           "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+}
+
 HttpAnswer httpRequest(const QByteArray &method, const QUrl &url, const QByteArray &body,
                        const std::map<QByteArray, QByteArray> &headers)
 {
-    QNetworkAccessManager network;
-    QNetworkRequest request(url);
-    request.setTransferTimeout(10'000);
+    QByteArray lines;
     for (const auto &[name, value] : headers)
-        request.setRawHeader(name, value);
-    const std::unique_ptr<QNetworkReply> reply(network.sendCustomRequest(request, method, body));
-    waitUntil([&] { return reply->isFinished(); }, 15s);
-    return {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll()};
+        lines += name + ": " + value + "\r\n";
+    return RawConnection("127.0.0.1", url.port()).http(httpMessage(method, url.path(QUrl::FullyEncoded).toUtf8(), body, lines));
 }
 
 static QJsonObject json(const QByteArray &bytes)

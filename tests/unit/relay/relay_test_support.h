@@ -22,6 +22,10 @@ struct HttpAnswer {
     int status = 0; // 0 when no HTTP answer came
     QByteArray body;
 };
+// A request as a client writes it; `headers` are whole lines.
+QByteArray httpMessage(const QByteArray &method, const QByteArray &path, const QByteArray &body = {},
+                       const QByteArray &headers = {});
+// One request to a relay on this computer, on a connection of its own.
 HttpAnswer httpRequest(const QByteArray &method, const QUrl &url, const QByteArray &body = {},
                        const std::map<QByteArray, QByteArray> &headers = {});
 
