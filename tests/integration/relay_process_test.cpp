@@ -46,11 +46,6 @@ struct Relay : QProcess {
     QTemporaryFile logFile;
 };
 
-QJsonObject json(const QByteArray &text)
-{
-    return QJsonDocument::fromJson(text).object();
-}
-
 // The glasses asking for a PIN, and anyone trying one.
 const QByteArray newPairing = httpMessage("POST", "/v1/pairings", "{}");
 QByteArray tryPin(const QString &pin, const QByteArray &headers = "")
@@ -77,7 +72,7 @@ TEST(RelayProcess, PairsWithNewPinKeepsItsSecretsAndWithstandsGuessersStuckReade
     EXPECT_EQ(newPin.exitCode(), 0);
     EXPECT_EQ(Relay({"--listen", "127.0.0.1:0", "--trusted-proxy", "proxy.example"}).exitCode(), 2);
     const QByteArray paired = RawConnection("127.0.0.1", relay.port()).http(tryPin(pin.trimmed())).body;
-    EXPECT_TRUE(json(paired).contains("publisherToken")) << "the PIN pairs";
+    EXPECT_TRUE(jsonObject(paired).contains("publisherToken")) << "the PIN pairs";
     const LocalRelay::Pairing channel = pairAt(relay.baseUrl);
 
     // X-Forwarded-For is believed only from the named proxy.
@@ -113,7 +108,7 @@ TEST(RelayProcess, PairsWithNewPinKeepsItsSecretsAndWithstandsGuessersStuckReade
     TestSocket ninth;
     ASSERT_TRUE(ninth.open(socket));
     ninth.send(authenticate);
-    EXPECT_EQ(json(ninth.next().value_or(""))["message"], "This channel has as many subscribers as it may have.");
+    EXPECT_EQ(jsonObject(ninth.next())["message"], "This channel has as many subscribers as it may have.");
     const int snapshots = 12;
     for (int sequence = 1; sequence <= snapshots; ++sequence) {
         const QByteArray frame = R"({"type":"snapshot","snapshot":{"sequence":)" + QByteArray::number(sequence) + R"(,"pad":")" +
@@ -155,7 +150,7 @@ TEST(RelayProcess, PairsWithNewPinKeepsItsSecretsAndWithstandsGuessersStuckReade
     RawConnection glasses("127.0.0.3", relay.port());
     std::vector<QJsonObject> pending;
     for (int i = 0; i < 10; ++i)
-        pending.push_back(json(glasses.http(newPairing).body));
+        pending.push_back(jsonObject(glasses.http(newPairing).body));
     EXPECT_EQ(glasses.http(newPairing).status, 429) << "PINs are rate-limited per client";
     int tokens = 0, refused = 0;
     for (int address = 0; address < 250; ++address) {
@@ -175,7 +170,7 @@ TEST(RelayProcess, PairsWithNewPinKeepsItsSecretsAndWithstandsGuessersStuckReade
 
     // The log tells what happened, never a PIN or a token.
     EXPECT_TRUE(relay.log().contains("pairing completed") && relay.log().contains("socket authenticated as publisher"));
-    QByteArrayList secrets = {pin.trimmed(), json(paired)["publisherToken"].toString().toUtf8(), channel.subscriberToken.toUtf8(),
+    QByteArrayList secrets = {pin.trimmed(), jsonObject(paired)["publisherToken"].toString().toUtf8(), channel.subscriberToken.toUtf8(),
                               QByteArray::fromStdString(channel.credentials.publisherToken)};
     for (const QJsonObject &issued : pending)
         secrets.append(issued["pin"].toString().toUtf8());

@@ -3,7 +3,6 @@
 // idle connections and the connection cap under short limits; revoking is in relay_publisher_test.
 #include "relay_test_support.h"
 
-#include <fixture.h>
 #include <waits.h>
 #include <gtest/gtest.h>
 
@@ -15,11 +14,6 @@
 
 namespace orvane::test {
 namespace {
-
-QJsonObject json(const std::optional<QByteArray> &bytes)
-{
-    return QJsonDocument::fromJson(bytes.value_or("")).object();
-}
 
 // On a clock the test moves; channels idle for two seconds of real time expire.
 TEST(RelayServer, APinPairsOnceInAnyScriptWithinFiveMinutesUntilTooManyWrongOnesAndChannelsExpire)
@@ -38,16 +32,16 @@ TEST(RelayServer, APinPairsOnceInAnyScriptWithinFiveMinutesUntilTooManyWrongOnes
             return error.kind() == RelayError::Kind::pairingRejected ? error.what() : "unexpected";
         }
     };
-    const QJsonObject issued = json(httpRequest("POST", relay.url("/v1/pairings")).body);
+    const QJsonObject issued = jsonObject(httpRequest("POST", relay.url("/v1/pairings")).body);
     const QString pin = issued.value("pin").toString();
     EXPECT_TRUE(QRegularExpression("^[0-9]{6}$").match(pin).hasMatch()) << pin.toStdString();
     EXPECT_EQ(issued.value("expiresAt"), start.addSecs(300).toString(Qt::ISODateWithMs));
     const QUrl status = relay.url("/v1/pairings/" + issued.value("pairingId").toString());
-    EXPECT_EQ(json(httpRequest("GET", status).body).value("status"), "pending");
+    EXPECT_EQ(jsonObject(httpRequest("GET", status).body).value("status"), "pending");
 
     ahead = 299;
     const std::string channelId = pairWith(pin.left(3) + " - " + pin.mid(3));
-    const QJsonObject glasses = json(httpRequest("GET", status).body);
+    const QJsonObject glasses = jsonObject(httpRequest("GET", status).body);
     EXPECT_EQ(glasses.value("status"), "completed");
     EXPECT_EQ(glasses.value("channelId").toString().toStdString(), channelId);
     EXPECT_GE(glasses.value("subscriberToken").toString().size(), 32);
@@ -87,7 +81,7 @@ TEST(RelayServer, APinPairsOnceInAnyScriptWithinFiveMinutesUntilTooManyWrongOnes
     EXPECT_TRUE(authenticates(uncollected.channelId, "publisher", uncollected.publisherToken.c_str())) << "its PIN still lives";
 
     ahead = 961;
-    EXPECT_EQ(json(uncollectedPublisher.next(20s)).value("type"), "revoked");
+    EXPECT_EQ(jsonObject(uncollectedPublisher.next(20s)).value("type"), "revoked");
     EXPECT_TRUE(uncollectedPublisher.waitClosed(20s));
     EXPECT_FALSE(authenticates(uncollected.channelId, "publisher", uncollected.publisherToken.c_str()));
     EXPECT_TRUE(authenticates(published.credentials.channelId, "subscriber", published.subscriberToken))
@@ -107,12 +101,12 @@ TEST(RelayServer, RefusesWrongFirstMessagesAndFramesOverTheLimitAndTellsSubscrib
         ASSERT_TRUE(socket.open(relay.socketUrl(pairing)));
         if (!first.isEmpty())
             socket.send(first);
-        EXPECT_EQ(json(socket.next()).value("type"), "error") << first.toStdString();
+        EXPECT_EQ(jsonObject(socket.next()).value("type"), "error") << first.toStdString();
         EXPECT_TRUE(socket.waitClosed()) << first.toStdString();
     }
 
     const auto type = [](const std::optional<QByteArray> &bytes) {
-        const QJsonObject object = json(bytes);
+        const QJsonObject object = jsonObject(bytes);
         return object.value("type").toString() + (object.contains("online") ? object.value("online").toBool() ? " on" : " off" : "");
     };
     TestSocket subscriber;
@@ -126,7 +120,7 @@ TEST(RelayServer, RefusesWrongFirstMessagesAndFramesOverTheLimitAndTellsSubscrib
     const auto sized = [&](qsizetype size) { return head + QByteArray(size - head.size() - 2, 'x') + "\"}"; };
     publisher->send(R"({"type":"mystery"})");
     publisher->send(sized(262'145));
-    EXPECT_EQ(json(publisher->next()).value("message"), "The message is larger than 262,144 bytes.") << "mystery is not answered";
+    EXPECT_EQ(jsonObject(publisher->next()).value("message"), "The message is larger than 262,144 bytes.") << "mystery is not answered";
     publisher->send(sized(262'144));
     EXPECT_EQ(subscriber.next().value_or("").size(), 262'144) << "the connection stays and mystery went nowhere";
 
@@ -172,21 +166,6 @@ TEST(RelayServer, ClosesAKeptAliveConnectionThatFallsSilentAndRefusesConnections
     while (status == 0 && std::chrono::steady_clock::now() < deadline)
         status = RawConnection("127.0.0.1", fullRelay.port()).http(unknownPairing, 2s).status;
     EXPECT_EQ(status, 404);
-}
-
-TEST(RelayServer, KeysClientsByIpv4AddressOrIpv6Slash64AndBelievesOnlyTrustedProxies)
-{
-    const auto ip = [](const boost::json::value &text) { return boost::asio::ip::make_address(std::string(text.as_string())); };
-    const boost::json::value rows = fixture("client-addresses.json");
-    for (const boost::json::value &pair : rows.at("sameClient").as_array())
-        EXPECT_EQ(clientKey(ip(pair.at(0))), clientKey(ip(pair.at(1)))) << pair;
-    for (const boost::json::value &pair : rows.at("otherClients").as_array())
-        EXPECT_NE(clientKey(ip(pair.at(0))), clientKey(ip(pair.at(1)))) << pair;
-    std::vector<IpAddress> proxies;
-    for (const boost::json::value &proxy : rows.at("trustedProxies").as_array())
-        proxies.push_back(ip(proxy));
-    for (const boost::json::value &row : rows.at("forwarded").as_array())
-        EXPECT_EQ(clientAddress(ip(row.at(0)), row.at(1).as_string(), proxies), ip(row.at(2))) << row;
 }
 
 } // namespace

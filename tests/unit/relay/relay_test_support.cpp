@@ -23,11 +23,6 @@ HttpAnswer httpRequest(const QByteArray &method, const QUrl &url, const QByteArr
     return RawConnection("127.0.0.1", url.port()).http(httpMessage(method, url.path(QUrl::FullyEncoded).toUtf8(), body, lines));
 }
 
-static QJsonObject json(const QByteArray &bytes)
-{
-    return QJsonDocument::fromJson(bytes).object();
-}
-
 LocalRelay::LocalRelay(PinBook::Limits limits, PinBook::Clock clock, std::chrono::milliseconds authenticationTimeout,
                        ServerLimits server)
     : options_{data_.path(), limits, std::move(clock), authenticationTimeout, server, {}}
@@ -47,17 +42,17 @@ void LocalRelay::start()
 
 QString LocalRelay::issuePin()
 {
-    return json(httpRequest("POST", url("/v1/pairings")).body).value("pin").toString();
+    return jsonObject(httpRequest("POST", url("/v1/pairings")).body).value("pin").toString();
 }
 
 LocalRelay::Pairing pairAt(const QUrl &base)
 {
     const auto url = [&](const QString &path) { return QUrl(base.toString() + path); };
-    const QJsonObject pin = json(httpRequest("POST", url("/v1/pairings")).body);
+    const QJsonObject pin = jsonObject(httpRequest("POST", url("/v1/pairings")).body);
     const HttpAnswer completed =
         httpRequest("POST", url("/v1/pairings/complete"), QJsonDocument(QJsonObject{{"pin", pin.value("pin")}}).toJson());
-    const QJsonObject channel = json(completed.body);
-    const QJsonObject glasses = json(httpRequest("GET", url("/v1/pairings/" + pin.value("pairingId").toString())).body);
+    const QJsonObject channel = jsonObject(completed.body);
+    const QJsonObject glasses = jsonObject(httpRequest("GET", url("/v1/pairings/" + pin.value("pairingId").toString())).body);
     if (completed.status != 200 || glasses.value("status").toString() != "completed")
         throw std::runtime_error("the test relay did not pair");
     return {{channel.value("channelId").toString().toStdString(), channel.value("publisherToken").toString().toStdString()},
@@ -88,7 +83,7 @@ bool TestSocket::authenticate(const QUrl &url, const QString &role, const QStrin
     if (!open(url))
         return false;
     send(authenticateMessage(role, token));
-    return json(next().value_or("")).value("type") == "authenticated";
+    return jsonObject(next()).value("type") == "authenticated";
 }
 
 std::optional<QByteArray> TestSocket::next(std::chrono::milliseconds limit)

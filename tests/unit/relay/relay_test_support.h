@@ -5,6 +5,8 @@
 
 #include <waits.h>
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QWebSocket>
@@ -28,6 +30,12 @@ QByteArray httpMessage(const QByteArray &method, const QByteArray &path, const Q
 // One request to a relay on this computer, on a connection of its own.
 HttpAnswer httpRequest(const QByteArray &method, const QUrl &url, const QByteArray &body = {},
                        const std::map<QByteArray, QByteArray> &headers = {});
+
+// The object a relay's answer or message holds; empty when it holds none.
+inline QJsonObject jsonObject(const std::optional<QByteArray> &bytes)
+{
+    return QJsonDocument::fromJson(bytes.value_or("")).object();
+}
 
 inline QUrl socketUrl(const QUrl &base, const QString &channelId)
 {

@@ -45,13 +45,6 @@ ScriptedRelay::ScriptedRelay()
 
 ScriptedRelay::~ScriptedRelay() = default;
 
-int ScriptedRelay::openSockets() const
-{
-    return static_cast<int>(std::ranges::count_if(sockets_, [](const Connection *connection) {
-        return connection->socket->state() == QAbstractSocket::ConnectedState;
-    }));
-}
-
 void ScriptedRelay::read(Connection &connection)
 {
     const QByteArray bytes = connection.socket->readAll();
@@ -124,7 +117,7 @@ void ScriptedRelay::abort()
 
 void ScriptedRelay::sendOversizedFrame()
 {
-    stream(sockets_.back()->socket, QByteArray::fromStdString(encodeRaw({.opcode = 1, .payload = {}, .declaredLength = streamLimit})));
+    sockets_.back()->socket->write(QByteArray::fromStdString(encodeRaw({.opcode = 1, .payload = {}, .declaredLength = 400 << 20})));
 }
 
 // Writes `head`, then megabytes of blanks as fast as the peer reads them, until it hangs up.

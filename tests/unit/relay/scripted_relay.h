@@ -35,15 +35,14 @@ public:
     // "METHOD path Content-Type Authorization body" of every HTTP request but upgrades.
     const std::vector<std::string> &requests() const { return requests_; }
 
-    // Sockets upgraded so far and still open, and the text messages the publisher sent; every
-    // "authenticate" is answered "authenticated".
+    // Sockets upgraded so far, and the text messages the publisher sent; every "authenticate" is
+    // answered "authenticated".
     int upgrades() const { return static_cast<int>(sockets_.size()); }
-    int openSockets() const;
     const std::vector<std::string> &messages() const { return messages_; }
     bool closeFrameSeen() const { return closeFrameSeen_; }
 
-    // To the newest socket: a text or binary message, a frame announcing 400 MiB whose payload is
-    // streamed until the publisher hangs up, a close frame, or a reset.
+    // To the newest socket: a text or binary message, the head of a frame announcing 400 MiB, a
+    // close frame, or a reset.
     void send(std::string_view message, bool binary = false);
     void sendOversizedFrame();
     void close();
