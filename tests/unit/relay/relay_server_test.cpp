@@ -95,8 +95,8 @@ TEST(RelayServer, RefusesWrongFirstMessagesAndFramesOverTheLimitAndTellsSubscrib
     const auto pairing = relay.pair();
     const QString publisherToken = pairing.credentials.publisherToken.c_str();
     for (const QByteArray &first : {authenticateMessage("publisher", pairing.subscriberToken),
-                                    authenticateMessage("subscriber", publisherToken), authenticateMessage("admin", publisherToken),
-                                    QByteArray(R"({"type":"snapshot"})"), QByteArray()}) {
+                                    authenticateMessage("subscriber", publisherToken),
+                                    authenticateMessage("admin", publisherToken), QByteArray(R"({"type":"snapshot"})"), QByteArray()}) {
         TestSocket socket;
         ASSERT_TRUE(socket.open(relay.socketUrl(pairing)));
         if (!first.isEmpty())
@@ -118,11 +118,10 @@ TEST(RelayServer, RefusesWrongFirstMessagesAndFramesOverTheLimitAndTellsSubscrib
     ASSERT_TRUE(second->authenticate(relay.socketUrl(pairing), "publisher", publisherToken));
     const QByteArray head = R"({"type":"event","pad":")";
     const auto sized = [&](qsizetype size) { return head + QByteArray(size - head.size() - 2, 'x') + "\"}"; };
-    publisher->send(R"({"type":"mystery"})");
     publisher->send(sized(262'145));
-    EXPECT_EQ(jsonObject(publisher->next()).value("message"), "The message is larger than 262,144 bytes.") << "mystery is not answered";
+    EXPECT_EQ(jsonObject(publisher->next()).value("message"), "The message is larger than 262,144 bytes.");
     publisher->send(sized(262'144));
-    EXPECT_EQ(subscriber.next().value_or("").size(), 262'144) << "the connection stays and mystery went nowhere";
+    EXPECT_EQ(subscriber.next().value_or("").size(), 262'144) << "the connection stays";
 
     publisher.reset();
     // A snapshot as a marker: no frame came before it, as a publisher is still there.

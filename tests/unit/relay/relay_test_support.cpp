@@ -45,7 +45,7 @@ QString LocalRelay::issuePin()
     return jsonObject(httpRequest("POST", url("/v1/pairings")).body).value("pin").toString();
 }
 
-LocalRelay::Pairing pairAt(const QUrl &base)
+RelayPairing pairAt(const QUrl &base)
 {
     const auto url = [&](const QString &path) { return QUrl(base.toString() + path); };
     const QJsonObject pin = jsonObject(httpRequest("POST", url("/v1/pairings")).body);

@@ -42,6 +42,14 @@ inline QUrl socketUrl(const QUrl &base, const QString &channelId)
     return QUrl("ws://" + base.authority() + "/v1/channels/" + channelId + "/connect");
 }
 
+// A channel as the glasses and the companion hold it after pairing.
+struct RelayPairing {
+    PairingCredentials credentials;
+    QString subscriberToken;
+};
+// The glasses' and the companion's whole pairing exchange with the relay at `base`, over HTTP.
+RelayPairing pairAt(const QUrl &base);
+
 // An orvane-relay in the test process on a loopback port; its data outlives stop() and start().
 class LocalRelay {
 public:
@@ -54,13 +62,9 @@ public:
     QUrl url(const QString &path) const { return QUrl(baseUrl().toString() + path); }
     quint16 port() const { return port_; }
 
-    struct Pairing {
-        PairingCredentials credentials;
-        QString subscriberToken;
-    };
+    using Pairing = RelayPairing;
     QString issuePin();
-    // The whole exchange of the glasses and the companion, over HTTP.
-    Pairing pair() const;
+    Pairing pair() const { return pairAt(baseUrl()); }
     QUrl socketUrl(const Pairing &pairing) const { return test::socketUrl(baseUrl(), pairing.credentials.channelId.c_str()); }
 
 private:
@@ -69,13 +73,6 @@ private:
     quint16 port_ = 0;
     std::unique_ptr<RelayServer> server_;
 };
-
-// The glasses' and the companion's whole pairing exchange with the relay at `base`, over HTTP.
-LocalRelay::Pairing pairAt(const QUrl &base);
-inline LocalRelay::Pairing LocalRelay::pair() const
-{
-    return pairAt(baseUrl());
-}
 
 // The first message of a socket that means to be `role`.
 QByteArray authenticateMessage(const QString &role, const QString &token);

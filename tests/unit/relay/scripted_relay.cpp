@@ -117,7 +117,7 @@ void ScriptedRelay::abort()
 
 void ScriptedRelay::sendOversizedFrame()
 {
-    sockets_.back()->socket->write(QByteArray::fromStdString(encodeRaw({.opcode = 1, .payload = {}, .declaredLength = 400 << 20})));
+    sockets_.back()->socket->write(QByteArray::fromStdString(encodeRaw({.declaredLength = 400 << 20})));
 }
 
 // Writes `head`, then megabytes of blanks as fast as the peer reads them, until it hangs up.
