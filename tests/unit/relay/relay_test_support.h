@@ -5,6 +5,9 @@
 
 #include <waits.h>
 
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QWebSocket>
 
@@ -21,13 +24,31 @@ struct HttpAnswer {
     int status = 0; // 0 when no HTTP answer came
     QByteArray body;
 };
+// A request as a client writes it; `headers` are whole lines.
+QByteArray httpMessage(const QByteArray &method, const QByteArray &path, const QByteArray &body = {},
+                       const QByteArray &headers = {});
+// One request to a relay on this computer, on a connection of its own.
 HttpAnswer httpRequest(const QByteArray &method, const QUrl &url, const QByteArray &body = {},
                        const std::map<QByteArray, QByteArray> &headers = {});
+
+// The object a relay's answer or message holds; empty when it holds none.
+inline QJsonObject jsonObject(const std::optional<QByteArray> &bytes)
+{
+    return QJsonDocument::fromJson(bytes.value_or("")).object();
+}
 
 inline QUrl socketUrl(const QUrl &base, const QString &channelId)
 {
     return QUrl("ws://" + base.authority() + "/v1/channels/" + channelId + "/connect");
 }
+
+// A channel as the glasses and the companion hold it after pairing.
+struct RelayPairing {
+    PairingCredentials credentials;
+    QString subscriberToken;
+};
+// The glasses' and the companion's whole pairing exchange with the relay at `base`, over HTTP.
+RelayPairing pairAt(const QUrl &base);
 
 // An orvane-relay in the test process on a loopback port; its data outlives stop() and start().
 class LocalRelay {
@@ -41,13 +62,9 @@ public:
     QUrl url(const QString &path) const { return QUrl(baseUrl().toString() + path); }
     quint16 port() const { return port_; }
 
-    struct Pairing {
-        PairingCredentials credentials;
-        QString subscriberToken;
-    };
+    using Pairing = RelayPairing;
     QString issuePin();
-    // The whole exchange of the glasses and the companion, over HTTP.
-    Pairing pair() const;
+    Pairing pair() const { return pairAt(baseUrl()); }
     QUrl socketUrl(const Pairing &pairing) const { return test::socketUrl(baseUrl(), pairing.credentials.channelId.c_str()); }
 
 private:
@@ -57,12 +74,8 @@ private:
     std::unique_ptr<RelayServer> server_;
 };
 
-// The glasses' and the companion's whole pairing exchange with the relay at `base`, over HTTP.
-LocalRelay::Pairing pairAt(const QUrl &base);
-inline LocalRelay::Pairing LocalRelay::pair() const
-{
-    return pairAt(baseUrl());
-}
+// The first message of a socket that means to be `role`.
+QByteArray authenticateMessage(const QString &role, const QString &token);
 
 // A WebSocket client that records what it receives: a subscriber, or a hand-driven publisher.
 class TestSocket {
@@ -80,6 +93,29 @@ private:
     QWebSocket socket_;
     QList<QByteArray> received_;
     bool closed_ = false;
+};
+
+// A bare loopback connection, for what Qt's HTTP and WebSocket clients cannot do: connect from a
+// chosen 127.x.y.z address, keep a connection between requests, stop reading, send without end.
+class RawConnection {
+public:
+    // A `receiveBuffer` above 0 shrinks the kernel's buffer so a client that stops reading soon
+    // stops the sender.
+    RawConnection(const QString &source, quint16 port, int receiveBuffer = 0);
+    // One request and its answer (bodies with Content-Length only); status 0 when none came.
+    HttpAnswer http(const QByteArray &request, std::chrono::milliseconds limit = 10s);
+    // False once the relay closed the connection or stopped reading.
+    bool sendAll(const QByteArray &bytes);
+    // Reads into `received` until `done` or the connection closes; says whether `done`.
+    bool readUntil(const std::function<bool()> &done, std::chrono::milliseconds limit = 10s);
+    bool waitClosed(std::chrono::milliseconds limit)
+    {
+        return readUntil([this] { return socket.state() == QAbstractSocket::UnconnectedState; }, limit);
+    }
+
+    QTcpSocket socket;
+    QByteArray received;
+    qint64 bytesRead = 0;
 };
 
 // Everything a publisher reported through its three callbacks, in order.

@@ -1,5 +1,7 @@
 #include "scripted_relay.h"
 
+#include <QRegularExpression>
+
 #include <boost/json.hpp>
 
 #include <algorithm>
@@ -18,12 +20,10 @@ namespace {
 constexpr qint64 streamChunk = 1024 * 1024;
 constexpr qint64 streamLimit = 400 * streamChunk;
 
-QByteArray header(const QByteArray &head, const QByteArray &name)
+QByteArray header(const QByteArray &head, const QString &name)
 {
-    for (const QByteArray &line : head.split('\n'))
-        if (line.toLower().startsWith(name.toLower() + ':'))
-            return line.mid(name.size() + 1).trimmed();
-    return {};
+    const QRegularExpression line("\r\n" + name + ": *([^\r]*)", QRegularExpression::CaseInsensitiveOption);
+    return line.match(QString::fromUtf8(head)).captured(1).toUtf8();
 }
 
 } // namespace
@@ -34,33 +34,16 @@ ScriptedRelay::ScriptedRelay()
 {
     if (!server_.listen(QHostAddress::LocalHost))
         throw std::runtime_error("the scripted relay cannot listen");
-    QObject::connect(&server_, &QTcpServer::newConnection, &server_, [this] { accept(); });
-}
-
-ScriptedRelay::~ScriptedRelay() = default;
-
-int ScriptedRelay::openSockets() const
-{
-    return static_cast<int>(std::ranges::count_if(sockets_, [](const Connection *connection) {
-        return connection->socket->state() == QAbstractSocket::ConnectedState;
-    }));
-}
-
-std::size_t ScriptedRelay::count(std::string_view type) const
-{
-    return std::ranges::count_if(messages_, [type](const std::string &message) {
-        return boost::json::parse(message).as_object().at("type") == boost::json::value(type);
+    QObject::connect(&server_, &QTcpServer::newConnection, &server_, [this] {
+        while (QTcpSocket *socket = server_.nextPendingConnection()) {
+            auto &connection = *connections_.emplace_back(std::make_unique<Connection>());
+            connection.socket = socket;
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, &connection] { read(connection); });
+        }
     });
 }
 
-void ScriptedRelay::accept()
-{
-    while (QTcpSocket *socket = server_.nextPendingConnection()) {
-        auto &connection = *connections_.emplace_back(std::make_unique<Connection>());
-        connection.socket = socket;
-        QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, &connection] { read(connection); });
-    }
-}
+ScriptedRelay::~ScriptedRelay() = default;
 
 void ScriptedRelay::read(Connection &connection)
 {
@@ -79,7 +62,6 @@ void ScriptedRelay::read(Connection &connection)
         }
         connection.peer = std::make_unique<WebSocketServerPeer>();
         sockets_.push_back(&connection);
-        socketPath_ = head.split(' ').value(1).toStdString();
         // The peer answers only the daemon's own request line and host; the key is what counts.
         connection.head = "GET / HTTP/1.1\r\nHost: localhost\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                           "Sec-WebSocket-Version: 13\r\nSec-WebSocket-Key: " +
@@ -135,7 +117,7 @@ void ScriptedRelay::abort()
 
 void ScriptedRelay::sendOversizedFrame()
 {
-    stream(sockets_.back()->socket, QByteArray::fromStdString(encodeRaw({.opcode = 1, .payload = {}, .declaredLength = streamLimit})));
+    sockets_.back()->socket->write(QByteArray::fromStdString(encodeRaw({.declaredLength = 400 << 20})));
 }
 
 // Writes `head`, then megabytes of blanks as fast as the peer reads them, until it hangs up.

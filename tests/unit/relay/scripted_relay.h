@@ -35,17 +35,14 @@ public:
     // "METHOD path Content-Type Authorization body" of every HTTP request but upgrades.
     const std::vector<std::string> &requests() const { return requests_; }
 
-    // Sockets upgraded so far and still open, the newest one's path, and the text messages the
-    // publisher sent; every "authenticate" is answered "authenticated".
+    // Sockets upgraded so far, and the text messages the publisher sent; every "authenticate" is
+    // answered "authenticated".
     int upgrades() const { return static_cast<int>(sockets_.size()); }
-    int openSockets() const;
-    const std::string &socketPath() const { return socketPath_; }
     const std::vector<std::string> &messages() const { return messages_; }
-    std::size_t count(std::string_view type) const;
     bool closeFrameSeen() const { return closeFrameSeen_; }
 
-    // To the newest socket: a text or binary message, a frame announcing 400 MiB whose payload is
-    // streamed until the publisher hangs up, a close frame, or a reset.
+    // To the newest socket: a text or binary message, the head of a frame announcing 400 MiB, a
+    // close frame, or a reset.
     void send(std::string_view message, bool binary = false);
     void sendOversizedFrame();
     void close();
@@ -53,7 +50,6 @@ public:
 
 private:
     struct Connection;
-    void accept();
     void read(Connection &connection);
     void answerHttp(QTcpSocket *socket, const QByteArray &head, const QByteArray &body);
     void stream(QTcpSocket *socket, QByteArray head);
@@ -61,7 +57,6 @@ private:
     QTcpServer server_;
     std::vector<std::unique_ptr<Connection>> connections_;
     std::vector<Connection *> sockets_;
-    std::string socketPath_;
     std::vector<std::string> messages_;
     std::vector<std::string> requests_;
     bool closeFrameSeen_ = false;
