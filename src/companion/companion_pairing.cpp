@@ -4,7 +4,7 @@
 #include "companion/pairing_input.h"
 #include "companion/settings_store.h"
 
-#include <QCoroTimer>
+#include <QTimer>
 
 namespace orvane {
 
@@ -50,10 +50,9 @@ QCoro::Task<void> CompanionModel::pair()
     setPaired(true);
     setPairingMessage(QString::fromUtf8(PairingInput::pairedMessage));
     relay_->connect(*credentials_);
-    // Gives the new socket time to open, so the first snapshot usually finds it ready.
-    co_await QCoro::sleepFor(PairingInput::firstSnapshotDelay);
-    if (*alive)
-        publishSnapshot();
+    // Gives the new socket time to open, so the first snapshot usually finds it ready. A timer of
+    // the model's, not a suspended pairing, so a model ended meanwhile leaves nothing behind.
+    QTimer::singleShot(PairingInput::firstSnapshotDelay, this, &CompanionModel::publishSnapshot);
 }
 
 QCoro::Task<void> CompanionModel::unpair()
