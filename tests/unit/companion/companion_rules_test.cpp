@@ -2,6 +2,7 @@
 #include "companion/debug_report.h"
 #include "companion/notification_policy.h"
 #include "companion/pairing_input.h"
+#include "companion/relay_base_url.h"
 #include "companion/relay_command.h"
 #include "companion/thread_batch.h"
 
@@ -10,6 +11,8 @@
 #include <fixture.h>
 
 #include <boost/json.hpp>
+
+#include <sstream>
 
 
 namespace orvane {
@@ -23,6 +26,20 @@ using enum ThreadState;
 constexpr auto uuid = "3F2504E0-4F89-11D3-9A0C-0305E82C3301";
 
 const json::value rules = fixture("companion-rules.json");
+
+// The publisher token travels in clear only to this computer; what is refused says so in one line.
+TEST(RelayAddress, TakesHttpsAndPlainHttpToThisComputerOnly)
+{
+    const auto url = [](const json::value &text) { return QString::fromUtf8(text.as_string().c_str()); };
+    const json::value table = fixture("relay-urls.json");
+    for (const auto &row : table.at("rows").as_array()) {
+        const auto &configured = row.at(0), &chosen = row.at(1);
+        std::ostringstream errors;
+        const auto used = RelayBaseUrl::choose(configured.is_null() ? std::nullopt : std::optional(url(configured)), errors);
+        EXPECT_EQ(used, chosen.is_null() ? RelayBaseUrl::fallback() : QUrl(url(chosen))) << configured;
+        EXPECT_EQ(std::ranges::count(errors.str(), '\n'), chosen.is_null() ? 1 : 0) << configured;
+    }
+}
 
 TEST(RelayCommands, AcceptOnlyCommandsPassingEveryCheck)
 {
