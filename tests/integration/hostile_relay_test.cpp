@@ -114,5 +114,23 @@ TEST(HostileRelay, NeitherExhaustsNorFloodsNorFoolsTheCompanion)
     EXPECT_TRUE(run(orvane, {"--status"}, environment, 60s).out.contains("\nPairing: none\n"));
 }
 
+// A companion killed outright cannot end its children: they must end with it, even an App Server
+// deaf to terminate signals and a daemon probe that hangs.
+TEST(HostileRelay, KilledCompanionLeavesNoChildBehind)
+{
+    auto stdio = session({{"t1", "thinking"}});
+    stdio["ignoreTerminate"] = true;
+    FakeCodex codex({{"daemon", {{"hang", true}}}, {"stdio", stdio}});
+    ScriptedRelay relay;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("ORVANE_RELAY_URL", relay.baseUrl().toString());
+    RunningCompanion companion(orvane, environment);
+    const auto probing = [&] { return std::ranges::any_of(codex.launches(), [](const std::string &launch) { return launch.find("daemon") != std::string::npos; }); };
+    ASSERT_TRUE(waitUntil(probing, 60s)) << companion.dump();
+    ::kill(pid_t(companion.pid()), SIGKILL);
+    ASSERT_TRUE(companion.waitForExit(10s));
+    EXPECT_TRUE(noneLeft("ORVANE_FAKE_SCENARIO=" + codex.scenarioPath().toUtf8(), 10s));
+}
+
 } // namespace
 } // namespace orvane::test
