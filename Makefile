@@ -2,7 +2,6 @@
 RELEASE_DIR := build/release
 TEST_DIR    := build/sanitize
 CODEX_DIR   := build/codex
-WS_DIR      := build/ws
 BROWSER_DRIVER_DIR := build/playwright
 FUZZ_DIR    := build/fuzz
 # How long each fuzz target runs.
@@ -21,11 +20,9 @@ build:
 test:
 	scripts/install-deps.sh --test
 	scripts/install-codex.sh $(CODEX_DIR)
-	scripts/install-ws.sh $(WS_DIR)
 	scripts/install-playwright.sh $(BROWSER_DRIVER_DIR)
 	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORVANE_SANITIZE=ON \
 	      -DORVANE_BUILD_BENCHMARKS=OFF -DORVANE_TEST_CODEX_DIR=$(CURDIR)/$(CODEX_DIR)/node_modules/.bin \
-	      -DORVANE_TEST_NODE_MODULES=$(CURDIR)/$(WS_DIR)/node_modules \
 	      -DORVANE_TEST_PLAYWRIGHT_DIR=$(CURDIR)/$(BROWSER_DRIVER_DIR)/node_modules
 	cmake --build $(TEST_DIR)
 	ctest --test-dir $(TEST_DIR) --output-on-failure -j2

@@ -117,7 +117,9 @@ void ScriptedRelay::abort()
 
 void ScriptedRelay::sendOversizedFrame()
 {
-    sockets_.back()->socket->write(QByteArray::fromStdString(encodeRaw({.declaredLength = 400 << 20})));
+    RawFrame header;
+    header.declaredLength = 400 << 20;
+    sockets_.back()->socket->write(QByteArray::fromStdString(encodeRaw(header)));
 }
 
 // Writes `head`, then megabytes of blanks as fast as the peer reads them, until it hangs up.
