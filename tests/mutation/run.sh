@@ -45,34 +45,23 @@ sync_tree() {
 fail() { echo "run.sh: $*" >&2; exit 2; }
 
 # The faults: blocks of "name:", "file:", "from:", "to:" and "tests:" lines, split by blank lines.
+# awk's paragraph mode gives each block's five values on one line, split by the unit separator.
+parsed=$(awk 'BEGIN { RS = ""; FS = "\n"; OFS = "\037" }
+    { split("", value)
+      for (i = 1; i <= NF; i++) if ($i !~ /^#/) {
+          key = $i; sub(/:.*/, "", key)
+          if (key !~ /^(name|file|from|to|tests)$/) { print "unknown line: " $i > "/dev/stderr"; exit 2 }
+          value[key] = substr($i, length(key) + 3) }
+      if (!("name" in value)) next
+      if (value["file"] == "" || value["from"] == "" || !("to" in value) || value["tests"] == "") {
+          print "fault \"" value["name"] "\" lacks a field" > "/dev/stderr"; exit 2 }
+      print value["name"], value["file"], value["from"], value["to"], value["tests"] }' "$faults") ||
+    fail "$faults cannot be read"
 names=() files=() froms=() tos=() regexes=()
-read_faults() {
-    local line key value name= file= from= to= tests= have_to=false
-    flush() {
-        [[ -z $name ]] && return
-        [[ -n $file && -n $from && $have_to == true && -n $tests ]] || fail "fault \"$name\" lacks a field"
-        if [[ -z $only ]] || grep -qE -- "$only" <<<"$name"; then
-            names+=("$name") files+=("$file") froms+=("$from") tos+=("$to") regexes+=("$tests")
-        fi
-        name= file= from= to= tests= have_to=false
-    }
-    while IFS= read -r line || [[ -n $line ]]; do
-        [[ $line == \#* ]] && continue
-        if [[ -z $line ]]; then flush; continue; fi
-        key=${line%%:*} value=${line#*: }
-        [[ $line == *: ]] && value=
-        case $key in
-        name) flush; name=$value ;;
-        file) file=$value ;;
-        from) from=$value ;;
-        to) to=$value have_to=true ;;
-        tests) tests=$value ;;
-        *) fail "unknown line: $line" ;;
-        esac
-    done <"$faults"
-    flush
-}
-read_faults
+while IFS=$'\037' read -r name file from to tests; do
+    [[ -z $only ]] || grep -qE -- "$only" <<<"$name" || continue
+    names+=("$name") files+=("$file") froms+=("$from") tos+=("$to") regexes+=("$tests")
+done <<<"$parsed"
 ((${#names[@]})) || fail "no fault to run"
 
 # Replaces the one line holding `from` in the copy of `file`; fails loudly when the text is not
