@@ -25,11 +25,9 @@ sockaddr_in loopback(const std::string &address, std::uint16_t port)
 
 } // namespace
 
-RawRelayClient::RawRelayClient(const std::string &source, std::uint16_t port, int receiveBuffer)
+RawRelayClient::RawRelayClient(const std::string &source, std::uint16_t port)
     : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
 {
-    if (receiveBuffer > 0)
-        setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     const sockaddr_in from = loopback(source, 0), to = loopback("127.0.0.1", port);
     if (::bind(fd_, reinterpret_cast<const sockaddr *>(&from), sizeof from) != 0 ||
         ::connect(fd_, reinterpret_cast<const sockaddr *>(&to), sizeof to) != 0) {
@@ -157,14 +155,6 @@ std::optional<RawRelayClient::Message> RawRelayClient::nextMessage(std::chrono::
         if (byte0 & 0x80)
             return message;
     }
-}
-
-bool RawRelayClient::waitClosed(std::chrono::milliseconds limit)
-{
-    const auto deadline = Clock::now() + limit;
-    while (fill(deadline))
-        buffer_.clear();
-    return Clock::now() < deadline;
 }
 
 } // namespace orvane::test

@@ -8,20 +8,15 @@
 
 namespace orvane::test {
 
-// A relay client on a bare socket, for what Qt's clients cannot do: connect from a chosen
-// loopback address, stop reading, send without end, ask for permessage-deflate and see the
-// frames as they come off the wire.
+// A relay client on a bare socket, for what Qt's clients cannot do: ask for permessage-deflate
+// and count the bytes as they come off the wire, compressed or not.
 class RawRelayClient {
 public:
-    // Connects from `source` (any 127.x.y.z) to 127.0.0.1:`port`; a `receiveBuffer` above 0
-    // shrinks the kernel's buffer so a client that stops reading soon stops the sender.
-    RawRelayClient(const std::string &source, std::uint16_t port, int receiveBuffer = 0);
+    // Connects from `source` (any 127.x.y.z) to 127.0.0.1:`port`.
+    RawRelayClient(const std::string &source, std::uint16_t port);
     ~RawRelayClient();
     RawRelayClient(const RawRelayClient &) = delete;
     RawRelayClient &operator=(const RawRelayClient &) = delete;
-
-    // False once the relay closed or reset the connection.
-    bool sendAll(std::string_view bytes);
 
     struct HttpAnswer {
         int status = 0; // 0 when no answer came in time
@@ -39,11 +34,11 @@ public:
         bool compressed = false;
     };
     std::optional<Message> nextMessage(std::chrono::milliseconds limit = std::chrono::seconds(10));
-    // Reads and discards until the relay closes; false if it is still open after `limit`.
-    bool waitClosed(std::chrono::milliseconds limit);
     std::uint64_t wireBytes() const { return wireBytes_; }
 
 private:
+    // False once the relay closed or reset the connection.
+    bool sendAll(std::string_view bytes);
     bool fill(std::chrono::steady_clock::time_point deadline);
     std::optional<std::string> take(std::size_t size, std::chrono::steady_clock::time_point deadline);
 
