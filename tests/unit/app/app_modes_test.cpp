@@ -5,7 +5,9 @@
 
 #include "process_harness.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <fixture.h>
@@ -34,22 +36,31 @@ TEST(SelfTests, EachFailureIsNamedInOrder)
     EXPECT_EQ(out.str(), "FAIL: secret redaction\nFAIL: project path sanitization\nFAIL: App Server method allowlist\n");
 }
 
-// A desktop start hands the process over to the window program beside `orvane`.
-TEST(WindowLaunch, ADesktopStartBecomesTheWindowProgram)
+// A desktop start hands the process over to the window program beside `orvane`; a copy of
+// `orvane` alone says so and runs headless.
+TEST(WindowLaunch, ADesktopStartBecomesTheWindowProgramWhereItIsInstalled)
 {
     // The session wrapper gave this test a home and XDG folders of its own.
     auto environment = QProcessEnvironment::systemEnvironment();
     environment.insert("DISPLAY", ":99");
     environment.insert("ORVANE_CREDENTIAL_STORE", "file");
     environment.insert("ORVANE_CODEX", "/nonexistent/orvane-test/codex");
-    test::RunningCompanion started(ORVANE_BINARY, environment, {});
-    // Up once it answers a status request, with its quit signals handled.
-    EXPECT_TRUE(test::waitUntil(
-        [&] { return test::run(ORVANE_BINARY, {"--status"}, environment, 30s).out.startsWith("Orvane is running"); }, 60s));
-    const QString image = QFileInfo(QStringLiteral("/proc/%1/exe").arg(started.pid())).symLinkTarget();
-    EXPECT_TRUE(image.endsWith("/orvane-window")) << image.toStdString();
-    ::kill(static_cast<pid_t>(started.pid()), SIGTERM);
-    EXPECT_TRUE(started.waitForExit(60s) && started.exitCode() == 0);
+    QTemporaryDir folder;
+    const QString alone = folder.filePath("orvane");
+    ASSERT_TRUE(QFile::copy(ORVANE_BINARY, alone));
+    for (const auto &[program, image] : {std::pair(QString(ORVANE_BINARY), "/orvane-window"), std::pair(alone, "/orvane")}) {
+        test::RunningCompanion started(program, environment, {});
+        // Up once it answers a status request, with its quit signals handled.
+        EXPECT_TRUE(test::waitUntil(
+            [&] { return test::run(ORVANE_BINARY, {"--status"}, environment, 30s).out.startsWith("Orvane is running"); }, 60s));
+        const QString running = QFileInfo(QStringLiteral("/proc/%1/exe").arg(started.pid())).symLinkTarget();
+        EXPECT_TRUE(running.endsWith(image)) << running.toStdString();
+        ::kill(static_cast<pid_t>(started.pid()), SIGTERM);
+        EXPECT_TRUE(started.waitForExit(60s) && started.exitCode() == 0);
+        const bool saysHeadless = started.errors().startsWith(
+            "orvane: the window program orvane-window is not installed beside orvane; running headless.\n");
+        EXPECT_EQ(saysHeadless, program == alone) << image;
+    }
 }
 
 // Requests and replies through a running companion are headless_instance_test's; here, what
