@@ -3,6 +3,7 @@
 // idle connections and the connection cap under short limits; revoking is in relay_publisher_test.
 #include "relay_test_support.h"
 
+#include <fixture.h>
 #include <waits.h>
 #include <gtest/gtest.h>
 
@@ -14,6 +15,8 @@
 
 namespace orvane::test {
 namespace {
+
+namespace json = boost::json;
 
 // On a clock the test moves; channels idle for two seconds of real time expire.
 TEST(RelayServer, APinPairsOnceInAnyScriptWithinFiveMinutesUntilTooManyWrongOnesAndChannelsExpire)
@@ -165,6 +168,20 @@ TEST(RelayServer, ClosesAKeptAliveConnectionThatFallsSilentAndRefusesConnections
     while (status == 0 && std::chrono::steady_clock::now() < deadline)
         status = RawConnection("127.0.0.1", fullRelay.port()).http(unknownPairing, 2s).status;
     EXPECT_EQ(status, 404);
+}
+
+TEST(RelayServer, KeysClientsByIpv4AddressOrIpv6Slash64AndBelievesOnlyTrustedProxies)
+{
+    const json::value table = fixture("client-addresses.json");
+    const auto ip = [](const json::value &text) { return boost::asio::ip::make_address(text.as_string().c_str()); };
+    for (const char *list : {"sameKey", "otherKey"})
+        for (const auto &pair : table.at(list).as_array())
+            EXPECT_EQ(clientKey(ip(pair.at(0))) == clientKey(ip(pair.at(1))), list == std::string("sameKey")) << pair;
+    std::vector<IpAddress> proxies;
+    for (const auto &proxy : table.at("trustedProxies").as_array())
+        proxies.push_back(ip(proxy));
+    for (const auto &row : table.at("clients").as_array())
+        EXPECT_EQ(clientAddress(ip(row.at(0)), row.at(1).as_string(), proxies), ip(row.at(2))) << row;
 }
 
 } // namespace
