@@ -104,9 +104,9 @@ QCoro::Task<void> CompanionModel::refresh()
         const auto *id = entry.if_contains("id");
         if (!id || !id->is_string())
             continue;
-        ThreadCache::Listed thread{std::string(id->as_string()), ThreadCache::listKey(entry), {},
-                                   ThreadCache::Source::cached};
-        if (threadCache_->mustRead(entry, currentId, context)) {
+        std::string threadId(id->as_string());
+        auto thread = ThreadCache::listed(std::move(threadId), std::move(entry));
+        if (threadCache_->mustRead(thread, currentId, context)) {
             thread.source = ThreadCache::Source::listEntry;
             try {
                 thread.raw = co_await appServer_->readThread(thread.id);
@@ -117,8 +117,6 @@ QCoro::Task<void> CompanionModel::refresh()
             if (!*alive)
                 co_return;
         }
-        if (thread.source != ThreadCache::Source::readInFull)
-            thread.raw = std::move(entry);
         threads.push_back(std::move(thread));
     }
     // Reads the move cut short fell back on list entries, which know nothing of running turns.

@@ -47,43 +47,36 @@ ThreadCache::ThreadCache(CodexNormalizer::GitSummary inspectGit, std::chrono::mi
 {
 }
 
-std::optional<std::string> ThreadCache::sessionFileStamp(const boost::json::object &entry)
+ThreadCache::Listed ThreadCache::listed(std::string id, boost::json::object entry)
 {
-    const auto *path = entry.if_contains("path");
-    struct stat file {};
-    if (!path || !path->is_string() || ::stat(std::string(path->as_string()).c_str(), &file) != 0)
-        return std::nullopt;
-    return std::to_string(file.st_size) + ' ' + std::to_string(file.st_mtim.tv_sec) + '.'
-           + std::to_string(file.st_mtim.tv_nsec);
-}
-
-std::string ThreadCache::listKey(const boost::json::object &entry)
-{
-    std::string key = serialized(entry, "updatedAt") + '\n' + serialized(entry, "status") + '\n' + serialized(entry, "name");
+    Listed thread{std::move(id), serialized(entry, "updatedAt") + '\n' + serialized(entry, "status") + '\n'
+                                     + serialized(entry, "name"),
+                  {}, Source::cached};
     // A turn another App Server runs grows the thread's session file, while the list entry a
     // dedicated child shows keeps its time and status until the turn ends.
-    if (const auto stamp = sessionFileStamp(entry))
-        key += '\n' + *stamp;
-    return key;
+    const auto *path = entry.if_contains("path");
+    struct stat file {};
+    thread.hasSessionFile = path && path->is_string() && ::stat(std::string(path->as_string()).c_str(), &file) == 0;
+    if (thread.hasSessionFile)
+        thread.listKey += '\n' + std::to_string(file.st_size) + ' ' + std::to_string(file.st_mtim.tv_sec) + '.'
+                          + std::to_string(file.st_mtim.tv_nsec);
+    thread.raw = std::move(entry);
+    return thread;
 }
 
-bool ThreadCache::mustRead(const boost::json::object &listEntry, const std::optional<std::string> &currentId,
+bool ThreadCache::mustRead(const Listed &thread, const std::optional<std::string> &currentId,
                            const Context &context) const
 {
-    const auto *id = listEntry.if_contains("id");
-    if (!id || !id->is_string())
-        return true;
-    const std::string_view key(id->as_string());
     // Without a session file to tell a turn in another process, the current thread is read
     // every time.
-    if (currentId == key && !sessionFileStamp(listEntry))
+    if (currentId == thread.id && !thread.hasSessionFile)
         return true;
     const std::lock_guard lock(mutex_);
-    const auto found = kept_.find(std::string(key));
+    const auto found = kept_.find(thread.id);
     if (found == kept_.end())
         return true;
     const Kept &kept = *found->second;
-    return !kept.readInFull || kept.listKey != listKey(listEntry) || !(kept.context == context)
+    return !kept.readInFull || kept.listKey != thread.listKey || !(kept.context == context)
         || ThreadOrdering::isActive(kept.result.view.status);
 }
 

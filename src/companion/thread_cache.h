@@ -35,29 +35,29 @@ public:
     enum class Source { cached, readInFull, listEntry };
 
     // One listed thread as a refresh has it: `raw` is the full thread when read, else its list
-    // entry; `cached` asks for the view kept from before.
+    // entry; `cached` asks for the view kept from before. `listKey` is what of the list entry
+    // tells that the thread changed: its "updatedAt", "status" and "name", and the size and
+    // modification time of the session file its "path" names, when there is one.
     struct Listed {
         std::string id;
         std::string listKey;
         boost::json::object raw;
         Source source = Source::listEntry;
+        bool hasSessionFile = false;
     };
 
     explicit ThreadCache(CodexNormalizer::GitSummary inspectGit = CodexNormalizer::inspectGit,
                          std::chrono::milliseconds gitInterval = std::chrono::seconds(30));
 
-    // What of a list entry tells that its thread changed: its "updatedAt", "status" and "name",
-    // and the stamp of its session file.
-    static std::string listKey(const boost::json::object &entry);
-    // The size and modification time of the session file a list entry's "path" names.
-    static std::optional<std::string> sessionFileStamp(const boost::json::object &entry);
+    // The list entry of thread `id`, to be taken from the cache unless the caller reads it. Its
+    // session file is looked at here, once.
+    static Listed listed(std::string id, boost::json::object entry);
 
     // Whether a listed thread must be read in full: never read in full before, its list key
     // differs from the one last seen, it was active when last read, it is the current thread
     // and has no session file, or its view was built with other settings, model or effort, or
     // read through another connection.
-    bool mustRead(const boost::json::object &listEntry, const std::optional<std::string> &currentId,
-                  const Context &context) const;
+    bool mustRead(const Listed &thread, const std::optional<std::string> &currentId, const Context &context) const;
 
     // The listed threads' results in list order, leaving out those the normalizer refuses. A
     // thread read again is normalized unless its raw form and context are those of its kept

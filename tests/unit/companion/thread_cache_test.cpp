@@ -96,8 +96,8 @@ struct Story {
         const auto context = this->context();
         for (const auto &[id, full] : threads()) {
             const auto entry = listEntry(full.as_object());
-            ThreadCache::Listed one{std::string(id), ThreadCache::listKey(entry), entry, ThreadCache::Source::cached};
-            if (cache.mustRead(entry, current, context)) {
+            auto one = ThreadCache::listed(std::string(id), entry);
+            if (cache.mustRead(one, current, context)) {
                 reads.push_back(one.id);
                 one.source = unreadable(id) ? ThreadCache::Source::listEntry : ThreadCache::Source::readInFull;
                 if (!unreadable(id))
