@@ -3,16 +3,15 @@
 #include <boost/json/parse.hpp>
 
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 
 namespace orvane::test {
 
 inline boost::json::value fixture(const std::string &name)
 {
-    std::stringstream text;
-    text << std::ifstream(ORVANE_FIXTURES "/" + name).rdbuf();
-    return boost::json::parse(text.str());
+    std::ifstream file(ORVANE_FIXTURES "/" + name);
+    return boost::json::parse(std::string(std::istreambuf_iterator<char>(file), {}));
 }
 
 } // namespace orvane::test
